@@ -1,0 +1,239 @@
+// The crop window: the smallest rectangle that holds every non-empty sample, widened by 4 pixels.
+//
+// The window is the union of each channel's bounding box of non-empty samples, so every channel is scanned on its
+// own with a loop typed for its samples. A channel only looks at the samples that lie outside the box found so far:
+// rows above and below it in full, and the columns left and right of it on the rows in between. Each test works on
+// the sample bits, which for non-zero finite values is the same as comparing the values as floats.
+#include "convert/findCropWindow.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr int32_t kMargin = 4;
+constexpr int32_t kChunk = 32;
+
+// Non-empty tests: finite, non-zero, and not the channel's background value (ref is 0 when there is none, which
+// never matches a non-zero sample).
+struct HalfTest
+{
+    uint16_t ref;
+    bool     operator()(uint16_t h) const
+    {
+        return ((h & 0x7fffu) != 0) & ((h & 0x7c00u) != 0x7c00u) & (h != ref);
+    }
+};
+
+struct FloatTest
+{
+    uint32_t ref;
+    bool     operator()(uint32_t bits) const
+    {
+        return ((bits & 0x7fffffffu) != 0) & ((bits & 0x7f800000u) != 0x7f800000u) & (bits != ref);
+    }
+};
+
+struct UintTest
+{
+    bool  compare;
+    float ref;
+    bool  operator()(uint32_t v) const { return v != 0 && !(compare && float(v) == ref); }
+};
+
+// True when some sample in [begin, end) is non-empty; whole chunks are tested without branches so they vectorise.
+template <typename T, typename Test>
+bool anyNonEmpty(const T* begin, const T* end, const Test& test)
+{
+    while (end - begin >= kChunk)
+    {
+        bool any = false;
+        for (int32_t i = 0; i < kChunk; ++i)
+            any |= test(begin[i]);
+        if (any)
+            return true;
+        begin += kChunk;
+    }
+    for (; begin < end; ++begin)
+        if (test(*begin))
+            return true;
+    return false;
+}
+
+// Index of the first non-empty sample of row[0 .. count), or -1.
+template <typename T, typename Test>
+int32_t firstNonEmpty(const T* row, int32_t count, const Test& test)
+{
+    for (int32_t x = 0; x < count; x += kChunk)
+    {
+        int32_t stop = std::min(count, x + kChunk);
+        if (anyNonEmpty(row + x, row + stop, test))
+            for (int32_t i = x; i < stop; ++i)
+                if (test(row[i]))
+                    return i;
+    }
+    return -1;
+}
+
+// Index of the last non-empty sample of row[from .. count), or -1.
+template <typename T, typename Test>
+int32_t lastNonEmpty(const T* row, int32_t from, int32_t count, const Test& test)
+{
+    for (int32_t x = count; x > from; x -= kChunk)
+    {
+        int32_t start = std::max(from, x - kChunk);
+        if (anyNonEmpty(row + start, row + x, test))
+            for (int32_t i = x - 1; i >= start; --i)
+                if (test(row[i]))
+                    return i;
+    }
+    return -1;
+}
+
+struct Box
+{
+    bool    empty = true;
+    int32_t minX = 0, maxX = 0, minY = 0, maxY = 0;
+};
+
+// Adds the non-empty samples of one plane to box, looking only outside it.
+template <typename T, typename Test>
+void growBox(Box& box, const T* plane, int32_t width, int32_t height, const Test& test)
+{
+    auto row = [&](int32_t y) { return plane + int64_t(y) * width; };
+    auto fullRow = [&](int32_t y) {
+        int32_t first = firstNonEmpty(row(y), width, test);
+        if (first < 0)
+            return false;
+        int32_t last = lastNonEmpty(row(y), first, width, test);
+        if (box.empty)
+            box = Box{false, first, last, y, y};
+        box.minX = std::min(box.minX, first);
+        box.maxX = std::max(box.maxX, last);
+        box.minY = std::min(box.minY, y);
+        box.maxY = std::max(box.maxY, y);
+        return true;
+    };
+
+    // Rows above the box, top down.
+    int32_t topLimit = box.empty ? height : box.minY;
+    int32_t firstMiddle = box.empty ? height : box.minY;
+    for (int32_t y = 0; y < topLimit; ++y)
+        if (fullRow(y))
+        {
+            firstMiddle = y + 1;
+            break;
+        }
+    if (box.empty)
+        return;
+    // Rows below the box, bottom up.
+    int32_t bottomLimit = box.maxY;
+    int32_t lastMiddle = box.maxY;
+    for (int32_t y = height - 1; y > bottomLimit; --y)
+        if (fullRow(y))
+        {
+            lastMiddle = y - 1;
+            break;
+        }
+    // Rows in between: only the columns left and right of the box.
+    for (int32_t y = firstMiddle; y <= lastMiddle; ++y)
+    {
+        const T* samples = row(y);
+        if (box.minX > 0)
+        {
+            int32_t first = firstNonEmpty(samples, box.minX, test);
+            if (first >= 0)
+                box.minX = first;
+        }
+        if (box.maxX < width - 1)
+        {
+            int32_t last = lastNonEmpty(samples, box.maxX + 1, width, test);
+            if (last >= 0)
+                box.maxX = last;
+        }
+    }
+}
+
+} // namespace
+
+bool comparesWithTopLeft(const char* channelName)
+{
+    size_t length = std::strlen(channelName);
+    return std::strcmp(channelName, "Z") == 0 || std::strcmp(channelName, "normals.Z") == 0 ||
+           (length >= 2 && std::strcmp(channelName + length - 2, ".A") == 0);
+}
+
+CropWindow findCropWindow(int32_t height, int32_t width, int32_t bufferCount, const ChannelBuffer* buffers)
+{
+    Box box;
+    if (width > 0 && height > 0)
+        for (int32_t b = 0; b < bufferCount; ++b)
+        {
+            const ChannelBuffer& buffer = buffers[b];
+            if (!activePlane(buffer))
+                continue;
+            bool compare = comparesWithTopLeft(buffer.name.c_str());
+            switch (buffer.pixelType)
+            {
+            case Imf::HALF:
+            {
+                const uint16_t* plane = buffer.halfPlane.samples;
+                growBox(box, plane, width, height, HalfTest{compare ? plane[0] : uint16_t(0)});
+                break;
+            }
+            case Imf::FLOAT:
+            {
+                const uint32_t* plane = reinterpret_cast<const uint32_t*>(buffer.floatPlane.samples);
+                growBox(box, plane, width, height, FloatTest{compare ? plane[0] : 0u});
+                break;
+            }
+            case Imf::UINT:
+            {
+                const uint32_t* plane = buffer.uintPlane.samples;
+                growBox(box, plane, width, height, UintTest{compare, float(plane[0])});
+                break;
+            }
+            default: break;
+            }
+        }
+
+    CropWindow crop;
+    if (box.empty)
+        crop = CropWindow{5, 15, 5, 15};
+    else
+        crop = CropWindow{box.minX, box.maxX, box.minY, box.maxY};
+    // Widen by the margin towards the plane's edges only, then keep every bound inside the plane (the fixed window
+    // of an all-empty frame can reach past a plane narrower or lower than 16).
+    crop.minX = crop.minX > 0 ? std::max(crop.minX - kMargin, 0) : crop.minX;
+    crop.minY = crop.minY > 0 ? std::max(crop.minY - kMargin, 0) : crop.minY;
+    crop.maxY = crop.maxY < height - 1 ? std::min(crop.maxY + kMargin, height - 1) : crop.maxY;
+    crop.maxX = crop.maxX < width - 1 ? std::min(crop.maxX + kMargin, width - 1) : crop.maxX;
+    crop.minX = std::clamp(crop.minX, 0, std::max(width - 1, 0));
+    crop.maxX = std::clamp(crop.maxX, 0, std::max(width - 1, 0));
+    crop.minY = std::clamp(crop.minY, 0, std::max(height - 1, 0));
+    crop.maxY = std::clamp(crop.maxY, 0, std::max(height - 1, 0));
+    return crop;
+}
+
+bool cropGainsNothing(const CropWindow& crop, int32_t width, int32_t height)
+{
+    return crop.minX < 5 && crop.minY < 5 && crop.maxX > width - 5 && crop.maxY > height - 5;
+}
+
+float keptShare(const CropWindow& crop, int32_t displayWidth, int32_t displayHeight)
+{
+    int64_t kept = int64_t(crop.maxX - crop.minX + 1) * int64_t(crop.maxY - crop.minY + 1);
+    int64_t display = int64_t(displayWidth) * int64_t(displayHeight);
+    return float(kept) / float(display) * 100.0f;
+}
+
+QString cropLine(const char* prefix, const CropWindow& crop, float share)
+{
+    return QLatin1String(prefix) + QStringLiteral("min[%1,%2]  max[%3,%4]  %5%%")
+                                       .arg(crop.minX, 4)
+                                       .arg(crop.minY, 4)
+                                       .arg(crop.maxX, 4)
+                                       .arg(crop.maxY, 4)
+                                       .arg(double(share), 2, 'f', 1);
+}

@@ -1,0 +1,105 @@
+// The frame loop of the tool: discovery, then one conversion and one result line per frame.
+#include "driver/runSequence.h"
+
+#include "convert/MetadataAttributeList.h"
+#include "convert/convertFrame.h"
+#include "driver/consolePrint.h"
+#include "driver/findSequenceFrames.h"
+#include "driver/imagePluginResultText.h"
+#include "driver/jobIdText.h"
+#include "driver/localHostName.h"
+#include "driver/parseCommandLine.h"
+
+#include <ImfThreading.h>
+
+#include <memory>
+#include <new>
+
+namespace {
+
+constexpr int64_t kMemoryLimitMegabytes = 8000;
+
+void fillFarmMetadata(MetadataAttributeList& list, const Options& options)
+{
+    resetMetadataList(list);
+    if (!options.sceneName.isEmpty())
+        appendTextEntry(list, QStringLiteral("ZQ/scenename"), options.sceneName);
+    if (options.jobId != 0)
+        appendTextEntry(list, QStringLiteral("ZQ/jobID"), QString::fromLatin1(jobIdText(options.jobId).c_str()));
+    appendTextEntry(list, QStringLiteral("ZQ/clientname"), localHostName());
+}
+
+// One frame: a failure that escapes the conversion ends this frame only.
+ImagePluginResult convertOneFrame(const QString& inputPath, const QString& outputPath, MetadataAttributeList& list,
+                                  QString& detail)
+{
+    bool    verbose = true;
+    int64_t memoryLimit = kMemoryLimitMegabytes;
+    try
+    {
+        return convertFrame(inputPath, outputPath, &list, &verbose, &memoryLimit, &detail);
+    }
+    catch (const std::bad_alloc& error)
+    {
+        detail = QString::fromLocal8Bit(error.what());
+        return MemoryAllocationFailed;
+    }
+    catch (const std::exception& error)
+    {
+        detail = QString::fromLocal8Bit(error.what());
+        return UnhandledCError;
+    }
+    catch (...)
+    {
+        detail = QStringLiteral("unknown exception");
+        return UnhandledCError;
+    }
+}
+
+} // namespace
+
+int runSequence(const Options& options)
+{
+    consolePrint("%s", bannerText().constData());
+    Imf::setGlobalThreadCount(4);
+    consoleFlush();
+
+    FrameSlots slots(options.frameCount);
+    if (!slots.isValid())
+    {
+        consolePrint("Error: Sequence too long.\n");
+        return -1;
+    }
+    if (findSequenceFrames(options, slots) == 0)
+    {
+        consolePrint("Warning:  No frames found.\n");
+        return -1;
+    }
+
+    QString baseName = options.baseName;
+    if (baseName.endsWith(QLatin1Char('.')))
+        baseName.chop(1);
+
+    auto metadata = std::make_unique<MetadataAttributeList>();
+    for (int32_t k = 0; k < slots.count(); ++k)
+    {
+        FrameSlot slot = slots.at(k);
+        consolePrint("Frame %s: \n", slot.frameText.toLatin1().constData());
+        fillFarmMetadata(*metadata, options);
+        QString inputPath = options.directoryText + slot.fileName;
+        QString outputPath = options.noOverwrite ? options.directoryText + baseName + QStringLiteral("_crop.") +
+                                                       slot.frameText + options.extension
+                                                 : inputPath;
+        QString           detail;
+        ImagePluginResult result = convertOneFrame(inputPath, outputPath, *metadata, detail);
+        consolePrint("    ");
+        if (result == Ok)
+            consolePrint("done\n");
+        else
+            consolePrint("%s\n", imagePluginResultText(result, QString(), detail).toLatin1().constData());
+        consoleFlush();
+    }
+    metadata.reset();
+    consolePrint("All Done\n");
+    return 0;
+}
