@@ -49,6 +49,9 @@ int64_t partPixelBytes(const Imf::Header& header)
     int64_t             height = int64_t(window.max.y) - window.min.y + 1;
     if (width <= 0 || height <= 0)
         return 0;
+    // A plane must be addressable with 32-bit coordinates: anything wider or higher can never be held.
+    if (width > std::numeric_limits<int32_t>::max() || height > std::numeric_limits<int32_t>::max())
+        return std::numeric_limits<int64_t>::max();
     int64_t bytes = 0;
     for (Imf::ChannelList::ConstIterator it = header.channels().begin(); it != header.channels().end(); ++it)
     {
