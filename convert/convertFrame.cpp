@@ -21,7 +21,7 @@ ImagePluginResult convertFrame(const QString& inputPath, QString outputPath, Met
     }
     catch (const std::exception& error)
     {
-        *detailText = QString::fromLocal8Bit(error.what());
+        *detailText = QString::fromUtf8(error.what());
         return DataError;
     }
     return convertToMultiPart(input, inputPath, outputPath, metadata, verbose, memoryLimitMegabytes, detailText);

@@ -64,7 +64,7 @@ bool writePartsAtomically(QString outputPath, const std::vector<Imf::Header>& he
     }
     catch (const std::exception& error)
     {
-        *detailText = QString::fromLocal8Bit(error.what());
+        *detailText = QString::fromUtf8(error.what());
         temp.discard();
         return false;
     }

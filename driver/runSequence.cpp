@@ -41,12 +41,12 @@ ImagePluginResult convertOneFrame(const QString& inputPath, const QString& outpu
     }
     catch (const std::bad_alloc& error)
     {
-        detail = QString::fromLocal8Bit(error.what());
+        detail = QString::fromUtf8(error.what());
         return MemoryAllocationFailed;
     }
     catch (const std::exception& error)
     {
-        detail = QString::fromLocal8Bit(error.what());
+        detail = QString::fromUtf8(error.what());
         return UnhandledCError;
     }
     catch (...)

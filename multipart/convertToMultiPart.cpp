@@ -120,7 +120,7 @@ ImagePluginResult convertToMultiPart(Imf::MultiPartInputFile* inputFile, const Q
     }
     catch (const std::exception& error)
     {
-        *detailText = QString::fromLocal8Bit(error.what());
+        *detailText = QString::fromUtf8(error.what());
         return UnsupportedFormat;
     }
     layout.dataWindow = layout.header.dataWindow();
@@ -158,7 +158,7 @@ ImagePluginResult convertToMultiPart(Imf::MultiPartInputFile* inputFile, const Q
     }
     catch (const std::exception& error)
     {
-        *detailText = QString::fromLocal8Bit(error.what());
+        *detailText = QString::fromUtf8(error.what());
         return UnsupportedFormat;
     }
     if (negativeWindow)
@@ -183,7 +183,7 @@ ImagePluginResult convertToMultiPart(Imf::MultiPartInputFile* inputFile, const Q
     }
     catch (const std::exception& error)
     {
-        *detailText = QString::fromLocal8Bit(error.what());
+        *detailText = QString::fromUtf8(error.what());
         return UnsupportedFormat;
     }
     int64_t megabytes = bytes / 1048576;

@@ -106,12 +106,12 @@ ImagePluginResult writeSinglePartAsMultiPart(std::unique_ptr<Imf::MultiPartInput
     }
     catch (const std::bad_alloc& error)
     {
-        *detailText = QString::fromLocal8Bit(error.what());
+        *detailText = QString::fromUtf8(error.what());
         return MemoryAllocationFailed;
     }
     catch (const std::exception& error)
     {
-        *detailText = QString::fromLocal8Bit(error.what());
+        *detailText = QString::fromUtf8(error.what());
         return *detailText == QLatin1String("bad allocation") ? MemoryAllocationFailed : DataError;
     }
     input.reset();

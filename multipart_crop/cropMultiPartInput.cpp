@@ -9,7 +9,9 @@
 #include "driver/consolePrint.h"
 
 #include <ImfChannelList.h>
+#include <Iex.h>
 #include <ImfInputPart.h>
+#include <ImfPartType.h>
 
 #include <cstring>
 #include <vector>
@@ -78,7 +80,7 @@ ImagePluginResult cropMultiPartInput(Imf::MultiPartInputFile& input, QString inp
     }
     catch (const std::length_error& error)
     {
-        *detailText = QString::fromLocal8Bit(error.what());
+        *detailText = QString::fromUtf8(error.what());
         return UnsupportedFormat;
     }
     for (int i = 0; i < parts; ++i)
@@ -90,7 +92,7 @@ ImagePluginResult cropMultiPartInput(Imf::MultiPartInputFile& input, QString inp
         }
         catch (const std::exception& error)
         {
-            *detailText = QString::fromLocal8Bit(error.what());
+            *detailText = QString::fromUtf8(error.what());
             return UnsupportedFormat;
         }
         headers.emplace_back(header.displayWindow(), header.dataWindow(), header.pixelAspectRatio(), Imath::V2f(0, 0),
@@ -150,6 +152,10 @@ ImagePluginResult cropMultiPartInput(Imf::MultiPartInputFile& input, QString inp
     {
         for (int i = 0; i < parts; ++i)
         {
+            // The library would hand a deep part over flattened; its samples must never be lost that way.
+            const Imf::Header& header = input.header(i);
+            if (header.hasType() && Imf::isDeepData(header.type()))
+                throw Iex::InputExc("Part " + std::to_string(i) + " holds deep data, which is not read as a flat image.");
             Imf::InputPart part(input, i);
             part.setFrameBuffer(frameBuffers[size_t(i)]);
             part.readPixels(referenceData.min.y, referenceData.max.y);
@@ -157,7 +163,7 @@ ImagePluginResult cropMultiPartInput(Imf::MultiPartInputFile& input, QString inp
     }
     catch (const std::exception& error)
     {
-        *detailText = QString::fromLocal8Bit(error.what());
+        *detailText = QString::fromUtf8(error.what());
         return DataError;
     }
 

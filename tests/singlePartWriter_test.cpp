@@ -1,0 +1,454 @@
+// End-to-end runs of single-part frames through the multi-part writer: crop, part split, metadata, safety.
+#include "support/exrFixtures.h"
+#include "support/pixelProof.h"
+#include "support/runTool.h"
+
+#include <ImfBoxAttribute.h>
+#include <ImfChromaticitiesAttribute.h>
+#include <ImfFloatAttribute.h>
+#include <ImfIntAttribute.h>
+#include <ImfStandardAttributes.h>
+#include <ImfStringAttribute.h>
+#include <ImfVecAttribute.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <initializer_list>
+#include <limits>
+#include <regex>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace {
+
+using namespace zqtest;
+
+// Runs the tool over frame 1 of dir/shot.*.exr with scene "sceneA" and job ID 25; the host name is masked.
+std::string runOnFrame(const TempDir& dir, bool noOverwrite)
+{
+    ToolRun run = runTool({dir.file("shot."), ".exr", "1", "1", "1", "0", "true", noOverwrite ? "true" : "false",
+                           "0", "0", "sceneA", "25"});
+    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    return replaceAll(run.output, toolHostName(), "<host>");
+}
+
+// The whole console text of a one-frame run whose conversion printed frameLines.
+std::string expectedRun(const TempDir& dir, const std::string& frameLines)
+{
+    return bannerText() + "Searching for '" + dir.path() + "shot.*.exr'.\nFound 1 of 1 frames\nFrame 0001: \n" +
+           frameLines + "All Done\n";
+}
+
+// The crop line and the save line of a cropped rewrite.
+std::string cropAndSaveLines(const std::string& window)
+{
+    return "        EXR convert to multipart + cropped:  " + window +
+           "\n    openEXR: Save converted multiPartOutputFile\n";
+}
+
+std::string cropLines(const std::string& window)
+{
+    return cropAndSaveLines(window) + "    done\n";
+}
+
+const char* const kUncroppedLines =
+    "    openEXR: Saving as EXR2.0 multiPart (was EXR1.0 with cropped or deep data)\n    done\n";
+
+// dumpExr without the pixel hashes (the pixel proof covers the pixels) and with the host name masked.
+std::string layoutOf(const std::string& path)
+{
+    return replaceAll(std::regex_replace(dumpExr(path), std::regex(" hash [0-9a-f]+"), ""), toolHostName(),
+                      "<host>");
+}
+
+// The lines of layoutOf that start with one of the prefixes.
+std::string layoutLines(const std::string& path, std::initializer_list<const char*> prefixes)
+{
+    std::istringstream lines(layoutOf(path));
+    std::string        kept;
+    for (std::string line; std::getline(lines, line);)
+        for (const char* prefix : prefixes)
+            if (line.rfind(prefix, 0) == 0)
+            {
+                kept += line + "\n";
+                break;
+            }
+    return kept;
+}
+
+PixelFunction pixelAt(int px, int py, float value, float background = 0.0f)
+{
+    return [=](int x, int y) { return x == px && y == py ? value : background; };
+}
+
+PartSpec frameOf(int width, int height, std::vector<ChannelSpec> channels)
+{
+    PartSpec part;
+    part.displayWindow = part.dataWindow = box(0, 0, width - 1, height - 1);
+    part.channels = std::move(channels);
+    return part;
+}
+
+const PartSpec kOnePixel = frameOf(100, 100, {{"R", Imf::HALF, pixelAt(10, 20, 0.5f)}});
+const char* const kOnePixelWindow = "min[   6,  16]  max[  14,  24]  0.8%";
+
+struct CropCase
+{
+    const char*  what;
+    PartSpec     frame;
+    const char*  cropWindow; // as printed
+    Imath::Box2i written;    // data window of every output part
+};
+
+TEST(SinglePartWriter, CropWindowFromTheNonEmptySamples)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    PartSpec    shifted = frameOf(100, 100, {{"R", Imf::HALF, pixelAt(110, 70, 1.0f)}});
+    shifted.dataWindow = box(100, 50, 199, 149);
+    // Only the name cut to 150 characters enters the background rule, and it no longer ends in ".A".
+    const std::string longAlpha = std::string(150, 'x') + ".A";
+
+    const CropCase cases[] = {
+        {"content at two corners",
+         frameOf(100, 100, {{"R", Imf::HALF, [](int x, int y) { return x == y && (x == 0 || x == 99); }}}),
+         "min[   0,   0]  max[  99,  99]  100.0%", box(0, 0, 99, 99)},
+        {"one pixel", kOnePixel, kOnePixelWindow, box(6, 16, 14, 24)},
+        {"all empty", frameOf(100, 100, {{"R", Imf::HALF, emptyPixels()}}), "min[   1,   1]  max[  19,  19]  3.6%",
+         box(1, 1, 19, 19)},
+        {"all empty, narrower and lower than the fixed window", frameOf(8, 6, {{"R", Imf::HALF, emptyPixels()}}),
+         "min[   1,   1]  max[   7,   5]  72.9%", box(1, 1, 7, 5)},
+        {"NaN and infinities only",
+         frameOf(100, 100,
+                 {{"R", Imf::HALF, [=](int x, int y) { return x == 50 ? nan : y == 50 ? 70000.0f : 0.0f; }},
+                  {"P.X", Imf::FLOAT, [=](int x, int y) { return x == y ? (x % 2 ? inf : -inf) : 0.0f; }}}),
+         "min[   1,   1]  max[  19,  19]  3.6%", box(1, 1, 19, 19)},
+        {"far-plane Z and normals.Z are background",
+         frameOf(100, 100,
+                 {{"Z", Imf::FLOAT, pixelAt(30, 40, 2.0f, 1e10f)},
+                  {"normals.Z", Imf::HALF, [](int, int) { return 0.5f; }},
+                  {"R", Imf::HALF, pixelAt(30, 40, 1.0f)}}),
+         "min[  26,  36]  max[  34,  44]  0.8%", box(26, 36, 34, 44)},
+        {"content only in a layer's alpha", frameOf(100, 100, {{"beauty.A", Imf::HALF, pixelAt(70, 80, 0.25f, 1.0f)}}),
+         "min[  66,  76]  max[  74,  84]  0.8%", box(66, 76, 74, 84)},
+        {"plain A, depth.Z and a cut name have no background value",
+         frameOf(100, 100,
+                 {{"A", Imf::HALF, pixelAt(3, 3, 1.0f)},
+                  {"depth.Z", Imf::FLOAT, [](int x, int) { return x >= 90 ? 1e10f : 0.0f; }},
+                  {longAlpha, Imf::HALF, [](int, int) { return 1.0f; }}}),
+         "min[   0,   0]  max[  99,  99]  100.0%", box(0, 0, 99, 99)},
+        {"UINT, HALF and FLOAT content",
+         frameOf(100, 100,
+                 {{"id", Imf::UINT, pixelAt(30, 40, 1.0f)},
+                  {"R", Imf::HALF, pixelAt(50, 10, 0.25f)},
+                  {"P.X", Imf::FLOAT, pixelAt(70, 60, -0.5f)}}),
+         "min[  26,   6]  max[  74,  64]  28.9%", box(26, 6, 74, 64)},
+        {"data window origin (100,50)", shifted, kOnePixelWindow, box(106, 66, 114, 74)},
+    };
+    for (const CropCase& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        writeSinglePart(dir.file("shot.0001.exr"), c.frame);
+        EXPECT_EQ(runOnFrame(dir, true), expectedRun(dir, cropLines(c.cropWindow)));
+        std::string output = dir.file("shot_crop.0001.exr");
+        for (int p = 0; p < partCount(output); ++p)
+            EXPECT_EQ(readHeader(output, p).dataWindow(), c.written) << "part " << p;
+        EXPECT_TRUE(outputHoldsInputPixels(dir.file("shot.0001.exr"), output));
+    }
+}
+
+TEST(SinglePartWriter, LayersBecomeNamedPartsWithTheFarmMetadataOnTheFirst)
+{
+    TempDir  dir;
+    PartSpec frame = frameOf(64, 48, {});
+    for (const char* name : {"A", "B", "G", "R"})
+        frame.channels.push_back({name, Imf::HALF, boxPixels(box(10, 10, 20, 20), 0.5f)});
+    for (const char* name : {"diffuse.B", "diffuse.G", "diffuse.R"})
+        frame.channels.push_back({name, Imf::FLOAT, boxPixels(box(30, 5, 40, 15), 2.0f)});
+    frame.channels.push_back({"specular.R", Imf::HALF, pixelAt(12, 12, 1.0f)});
+    frame.compression = Imf::PIZ_COMPRESSION;
+    frame.editHeader = [](Imf::Header& header) {
+        header.lineOrder() = Imf::DECREASING_Y;
+        header.screenWindowCenter() = Imath::V2f(3, 4);
+        header.screenWindowWidth() = 2.0f;
+        header.pixelAspectRatio() = 1.25f;
+        header.insert("shotName", Imf::StringAttribute("sh010"));
+        header.insert("frameNum", Imf::IntAttribute(7));
+        header.insert("exposure", Imf::FloatAttribute(1.5f));
+        header.insert("camPos", Imf::V3fAttribute(Imath::V3f(1, 2, 3)));
+        header.insert("ZQ/scenename", Imf::StringAttribute("old scene"));
+        header.insert("ZQ/cropped", Imf::StringAttribute("no"));
+        header.insert("region", Imf::Box2iAttribute(box(1, 2, 3, 4)));
+        header.insert("chromaticities", Imf::ChromaticitiesAttribute(Imf::Chromaticities()));
+    };
+    writeSinglePart(dir.file("shot.0001.exr"), frame);
+
+    EXPECT_EQ(runOnFrame(dir, true), expectedRun(dir, cropLines("min[   6,   1]  max[  44,  24]  30.5%")));
+    std::string output = dir.file("shot_crop.0001.exr");
+    std::string windows = "  display (0,0)-(63,47) data (6,1)-(44,24) compression 2 lineOrder 0\n";
+    EXPECT_EQ(layoutOf(output), "part 0: name=\"\" type=scanlineimage view=-\n" + windows +
+                                    "  channel A 1\n"
+                                    "  channel B 1\n"
+                                    "  channel G 1\n"
+                                    "  channel R 1\n"
+                                    "  attr ZQ/application (string) = \"zqCropExr\"\n"
+                                    "  attr ZQ/clientname (string) = \"<host>\"\n"
+                                    "  attr ZQ/convertedToMultiPart (string) = \"yes\"\n"
+                                    "  attr ZQ/cropped (string) = \"yes\"\n"
+                                    "  attr ZQ/dateWritten (string) = <date>\n"
+                                    "  attr ZQ/dateWrittenInt (int) = <date>\n"
+                                    "  attr ZQ/jobID (string) = \"{AAAba}\"\n"
+                                    "  attr ZQ/scenename (string) = \"sceneA\"\n"
+                                    "  attr camPos (v3f) = (1 2 3)\n"
+                                    "  attr exposure (float) = 1.5\n"
+                                    "  attr frameNum (int) = 7\n"
+                                    "  attr shotName (string) = \"sh010\"\n"
+                                    "part 1: name=\"_1_1\" type=scanlineimage view=-\n" +
+                                    windows +
+                                    "  channel diffuse.B 2\n"
+                                    "  channel diffuse.G 2\n"
+                                    "  channel diffuse.R 2\n"
+                                    "part 2: name=\"_2_1\" type=scanlineimage view=-\n" +
+                                    windows + "  channel specular.R 1\n");
+    for (int p = 0; p < 3; ++p)
+    {
+        Imf::Header header = readHeader(output, p);
+        EXPECT_EQ(header.screenWindowCenter(), Imath::V2f(0, 0)) << "part " << p;
+        EXPECT_EQ(header.screenWindowWidth(), 2.0f) << "part " << p;
+        EXPECT_EQ(header.pixelAspectRatio(), 1.25f) << "part " << p;
+    }
+    EXPECT_TRUE(outputHoldsInputPixels(dir.file("shot.0001.exr"), output));
+}
+
+TEST(SinglePartWriter, StereoFrameSplitsByViewWithTheDefaultViewFirst)
+{
+    TempDir  dir;
+    PartSpec frame = frameOf(64, 48, {});
+    for (const char* name : {"B", "G", "R", "left.B", "left.G", "left.R", "diffuse.left.R", "diffuse.right.R"})
+        frame.channels.push_back({name, Imf::HALF, boxPixels(box(8, 9, 50, 30))});
+    frame.channels.push_back({"disparity.x", Imf::FLOAT, pixelAt(40, 40, 3.0f)});
+    frame.editHeader = [](Imf::Header& header) { Imf::addMultiView(header, Imf::StringVector{"right", "left"}); };
+    writeSinglePart(dir.file("shot.0001.exr"), frame);
+
+    EXPECT_EQ(runOnFrame(dir, true), expectedRun(dir, cropLines("min[   4,   5]  max[  54,  44]  66.4%")));
+    std::string output = dir.file("shot_crop.0001.exr");
+    EXPECT_EQ(layoutLines(output, {"part", "  channel", "  attr multiView"}),
+              "part 0: name=\"\" type=scanlineimage view=right\n"
+              "  channel B 1\n"
+              "  channel G 1\n"
+              "  channel R 1\n"
+              "part 1: name=\"_1_1\" type=scanlineimage view=left\n"
+              "  channel left.B 1\n"
+              "  channel left.G 1\n"
+              "  channel left.R 1\n"
+              "part 2: name=\"_2_1\" type=scanlineimage view=right\n"
+              "  channel diffuse.right.R 1\n"
+              "part 3: name=\"_3_1\" type=scanlineimage view=left\n"
+              "  channel diffuse.left.R 1\n"
+              "part 4: name=\"_4_1\" type=scanlineimage view=-\n"
+              "  channel disparity.x 2\n");
+    EXPECT_TRUE(outputHoldsInputPixels(dir.file("shot.0001.exr"), output));
+}
+
+TEST(SinglePartWriter, CroppedMultiLayerFrameIsRewrittenWithItsOwnWindow)
+{
+    TempDir  dir;
+    PartSpec frame = frameOf(64, 48, {{"R", Imf::HALF, pixelAt(20, 20, 1.0f)},
+                                      {"G", Imf::HALF, emptyPixels()},
+                                      {"diffuse.R", Imf::FLOAT, pixelAt(30, 25, 2.0f)}});
+    frame.dataWindow = box(10, 8, 49, 39);
+    writeSinglePart(dir.file("shot.0001.exr"), frame);
+    writeSinglePart(dir.file("input.exr"), frame); // the frame itself is replaced
+
+    EXPECT_EQ(runOnFrame(dir, false), expectedRun(dir, kUncroppedLines));
+    std::string output = dir.file("shot.0001.exr");
+    EXPECT_EQ(layoutLines(output, {"part", "  display", "  attr ZQ/c"}),
+              "part 0: name=\"\" type=scanlineimage view=-\n"
+              "  display (0,0)-(63,47) data (10,8)-(49,39) compression 2 lineOrder 0\n"
+              "  attr ZQ/clientname (string) = \"<host>\"\n"
+              "  attr ZQ/convertedToMultiPart (string) = \"yes\"\n"
+              "  attr ZQ/cropped (string) = \"yes\"\n"
+              "part 1: name=\"_1_1\" type=scanlineimage view=-\n"
+              "  display (0,0)-(63,47) data (10,8)-(49,39) compression 2 lineOrder 0\n");
+    EXPECT_TRUE(outputHoldsInputPixels(dir.file("input.exr"), output));
+}
+
+TEST(SinglePartWriter, CryptomatteFrameIsCopiedUnchanged)
+{
+    TempDir dir;
+    writeSinglePart(dir.file("shot.0001.exr"), frameOf(64, 48, {{"R", Imf::HALF, pixelAt(20, 20, 1.0f)},
+                                                                {"CryptoObject00.R", Imf::FLOAT, pixelAt(20, 20, 7.0f)},
+                                                                {"CryptoObject00.G", Imf::FLOAT, emptyPixels()}}));
+
+    EXPECT_EQ(runOnFrame(dir, true),
+              expectedRun(dir, "       We do not resave Deep Data or Cryptomatte images.\n    done\n"));
+    EXPECT_EQ(readBytes(dir.file("shot_crop.0001.exr")), readBytes(dir.file("shot.0001.exr")));
+}
+
+TEST(SinglePartWriter, FileModesAndLeftovers)
+{
+    TempDir     dir;
+    std::string frame = dir.file("shot.0001.exr");
+    std::string target = dir.file("shot_crop.0001.exr");
+    writeSinglePart(frame, kOnePixel);
+    writeSinglePart(dir.file("input.exr"), kOnePixel);
+    ASSERT_EQ(chmod(frame.c_str(), 0640), 0);
+    std::string bytes = readBytes(frame);
+    int64_t     modified = modificationTimeNs(frame);
+    auto        modeOf = [](const std::string& path) {
+        struct stat info;
+        return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0u;
+    };
+    mode_t mask = umask(0);
+    umask(mask);
+
+    // A new target gets the usual mode of a new file; the frame keeps its bytes and time.
+    EXPECT_EQ(runOnFrame(dir, true), expectedRun(dir, cropLines(kOnePixelWindow)));
+    EXPECT_EQ(modeOf(target), 0666u & ~mask);
+    EXPECT_EQ(readBytes(frame), bytes);
+    EXPECT_EQ(modificationTimeNs(frame), modified);
+    // An existing target keeps its mode.
+    ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+    EXPECT_EQ(runOnFrame(dir, true), expectedRun(dir, cropLines(kOnePixelWindow)));
+    EXPECT_EQ(modeOf(target), 0600u);
+    // An in-place rewrite keeps the frame's mode.
+    EXPECT_EQ(runOnFrame(dir, false), expectedRun(dir, cropLines(kOnePixelWindow)));
+    EXPECT_EQ(modeOf(frame), 0640u);
+    EXPECT_EQ(dir.list(), (std::vector<std::string>{"input.exr", "shot.0001.exr", "shot_crop.0001.exr"}));
+    EXPECT_TRUE(outputHoldsInputPixels(dir.file("input.exr"), frame));
+}
+
+TEST(SinglePartWriter, TruncatedPixelDataEndsTheFrameWithDataErrorAndKeepsTheFile)
+{
+    TempDir     dir;
+    std::string frame = dir.file("shot.0001.exr");
+    PartSpec    rows = frameOf(100, 100, {{"R", Imf::FLOAT, [](int x, int y) { return float(x * y); }}});
+    rows.compression = Imf::NO_COMPRESSION; // a chunk is one row: 8 bytes of row number and size, 400 of samples
+    writeSinglePart(frame, rows);
+    std::string bytes = readBytes(frame);
+    writeBytes(frame, bytes.substr(0, bytes.size() - 300));
+    std::string truncated = readBytes(frame);
+
+    EXPECT_EQ(runOnFrame(dir, false),
+              expectedRun(dir, "    : Data Error! Error reading pixel data from image file \"" + frame +
+                                   "\". Early end of file: read 100 out of 400 requested bytes.\n"));
+    EXPECT_EQ(readBytes(frame), truncated);
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"shot.0001.exr"});
+}
+
+TEST(SinglePartWriter, WriteFailuresLeaveTheFrameAndNoTemporaryFile)
+{
+    {
+        TempDir     dir;
+        std::string frame = dir.file("shot.0001.exr");
+        // Noise does not compress: the rewrite is larger than the file-size limit the tool runs under.
+        writeSinglePart(frame, frameOf(100, 100, {{"R", Imf::FLOAT, [](int x, int y) {
+                                                       return float((x * 7919 + y * 104729) % 1000) + 0.125f;
+                                                   }}}));
+        std::string bytes = readBytes(frame);
+        ToolRun run = runTool({dir.file("shot."), ".exr", "1", "1", "1", "0"}, {"prlimit", "--fsize=20000", "--"});
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.output, expectedRun(dir, cropAndSaveLines("min[   0,   0]  max[  99,  99]  100.0%") +
+                                                   "    Failed to save file. Failed to write pixel data to image "
+                                                   "file \"" + frame + "\". File too large.\n"));
+        EXPECT_EQ(readBytes(frame), bytes);
+        EXPECT_EQ(dir.list(), std::vector<std::string>{"shot.0001.exr"});
+    }
+    {
+        // A directory where the output file should go: the finished file cannot be renamed over it.
+        TempDir dir;
+        writeSinglePart(dir.file("shot.0001.exr"), kOnePixel);
+        std::string target = dir.file("shot_crop.0001.exr");
+        ASSERT_EQ(mkdir(target.c_str(), 0755), 0);
+        EXPECT_EQ(runOnFrame(dir, true), expectedRun(dir, cropAndSaveLines(kOnePixelWindow) +
+                                                              "    Failed to save file. cannot replace '" + target +
+                                                              "': Is a directory\n"));
+        EXPECT_EQ(dir.list(), (std::vector<std::string>{"shot.0001.exr", "shot_crop.0001.exr"}));
+    }
+}
+
+TEST(SinglePartWriter, TwoThousandChannelsAreAllKept)
+{
+    TempDir  dir;
+    PartSpec frame = frameOf(40, 30, {});
+    for (int k = 0; k < 2000; ++k)
+    {
+        char name[16];
+        std::snprintf(name, sizeof name, "c%04d", k);
+        // Only a channel far beyond the first 800 holds content.
+        frame.channels.push_back({name, Imf::HALF, k == 1900 ? pixelAt(20, 15, 1.0f) : emptyPixels()});
+    }
+    writeSinglePart(dir.file("shot.0001.exr"), frame);
+
+    EXPECT_EQ(runOnFrame(dir, true), expectedRun(dir, cropLines("min[  16,  11]  max[  24,  19]  6.8%")));
+    EXPECT_EQ(readHeader(dir.file("shot_crop.0001.exr"), 0).dataWindow(), box(16, 11, 24, 19));
+    EXPECT_TRUE(outputHoldsInputPixels(dir.file("shot.0001.exr"), dir.file("shot_crop.0001.exr")));
+}
+
+struct SampleCase
+{
+    const char*  file;       // below the samples directory
+    std::string  frameLines; // what the conversion prints
+    Imath::Box2i written;    // data window of every output part
+    const char*  parts;      // part and channel lines of the output's layout
+};
+
+TEST(SinglePartWriter, SampleFramesAreRewrittenWithEveryPixel)
+{
+    if (samplesDir().empty())
+        GTEST_SKIP() << "the shared sample files are not present";
+    const SampleCase cases[] = {
+        {"Beachball/singlepart.0001.exr", kUncroppedLines, box(654, 245, 1564, 1120),
+         "part 0: name=\"\" type=scanlineimage view=right\n"
+         "  channel A 1\n  channel B 1\n  channel G 1\n  channel R 1\n  channel Z 1\n"
+         "part 1: name=\"_1_1\" type=scanlineimage view=left\n"
+         "  channel left.A 1\n  channel left.B 1\n  channel left.G 1\n  channel left.R 1\n  channel left.Z 1\n"
+         "part 2: name=\"_2_1\" type=scanlineimage view=-\n  channel disparityL.x 1\n  channel disparityL.y 1\n"
+         "part 3: name=\"_3_1\" type=scanlineimage view=-\n  channel disparityR.x 1\n  channel disparityR.y 1\n"
+         "part 4: name=\"_4_1\" type=scanlineimage view=right\n"
+         "  channel forward.right.u 1\n  channel forward.right.v 1\n"
+         "part 5: name=\"_5_1\" type=scanlineimage view=left\n  channel forward.left.u 1\n  channel forward.left.v 1\n"
+         "part 6: name=\"_6_1\" type=scanlineimage view=right\n  channel whitebarmask.right.mask 1\n"
+         "part 7: name=\"_7_1\" type=scanlineimage view=left\n  channel whitebarmask.left.mask 1\n"},
+        {"MultiView/Fog.exr", cropLines("min[   0,   0]  max[ 999, 671]  100.0%"), box(0, 0, 999, 671),
+         "part 0: name=\"\" type=scanlineimage view=left\n  channel Y 1\n"
+         "part 1: name=\"_1_1\" type=scanlineimage view=right\n  channel right.Y 1\n"},
+        {"MultiResolution/MirrorPattern.exr", cropLines("min[   0,   0]  max[ 464, 464]  82.5%"),
+         box(0, 0, 464, 464),
+         "part 0: name=\"\" type=scanlineimage view=-\n  channel B 1\n  channel G 1\n  channel R 1\n"},
+        {"TestImages/AllHalfValues.exr", cropLines("min[   0,   0]  max[ 255, 255]  100.0%"), box(0, 0, 255, 255),
+         "part 0: name=\"\" type=scanlineimage view=-\n  channel B 1\n  channel G 1\n  channel R 1\n"},
+        {"openexr-src/OpenEXRTest/scanline_with_deepscanline_type.exr",
+         cropLines("min[   0,   0]  max[  39,  39]  100.0%"), box(0, 0, 39, 39),
+         "part 0: name=\"\" type=scanlineimage view=-\n  channel A 1\n  channel B 1\n  channel G 1\n  channel R 1\n"},
+        {"openexr-src/python/manifest_id.exr", cropLines("min[   0,   0]  max[  99,  99]  100.0%"),
+         box(0, 0, 99, 99),
+         "part 0: name=\"\" type=scanlineimage view=-\n"
+         "  channel A 1\n  channel B 1\n  channel G 1\n  channel R 1\n  channel id 0\n"},
+        // Of the attributes a1 to a19, those of types the metadata list does not hold are dropped.
+        {"openexr-src/OpenEXRTest/v1.7.test.interleaved.exr", kUncroppedLines, box(20, 20, 197, 174),
+         "part 0: name=\"\" type=scanlineimage view=-\n  channel R 1\n  channel Z 2\n"
+         "  attr a11 (v3f) = (37.5 38.5 39.5)\n"
+         "  attr a3 (float) = 3.14159\n"
+         "  attr a4 (int) = 17\n"
+         "  attr a6 (m44f)\n"
+         "  attr a7 (string) = \"extensive rebuilding by Nebuchadrezzar has left\"\n"
+         "  attr a9 (v2f) = (27.5 28.5)\n"},
+    };
+    for (const SampleCase& c : cases)
+    {
+        SCOPED_TRACE(c.file);
+        TempDir dir;
+        writeBytes(dir.file("shot.0001.exr"), readBytes(samplesDir() + "/" + c.file));
+        EXPECT_EQ(runOnFrame(dir, true), expectedRun(dir, c.frameLines));
+        std::string output = dir.file("shot_crop.0001.exr");
+        EXPECT_EQ(layoutLines(output, {"part", "  channel", "  attr a"}), c.parts);
+        for (int p = 0; p < partCount(output); ++p)
+            EXPECT_EQ(readHeader(output, p).dataWindow(), c.written) << "part " << p;
+        EXPECT_TRUE(outputHoldsInputPixels(dir.file("shot.0001.exr"), output));
+    }
+}
+
+} // namespace
