@@ -112,17 +112,6 @@ const std::vector<RefusalCase>& refusalCases()
     return cases;
 }
 
-TEST(ParseCommandLine, RefusalsTextAndExitCode)
-{
-    for (const RefusalCase& c : refusalCases())
-    {
-        CommandLine result = parseCommandLine(toQt(c.arguments));
-        EXPECT_FALSE(result.run) << c.what;
-        EXPECT_EQ(result.message.toStdString(), c.output) << c.what;
-        EXPECT_EQ(result.exitCode & 0xff, c.exitCode) << c.what;
-    }
-}
-
 TEST(CommandLineRun, RefusalsPrintOnlyTheirTextAndExit)
 {
     for (const RefusalCase& c : refusalCases())

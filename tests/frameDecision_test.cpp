@@ -1,5 +1,6 @@
 // The per-frame decision end to end: for each kind of frame, what the tool prints and what lands on disk.
 #include "support/exrFixtures.h"
+#include "support/frameRun.h"
 #include "support/runTool.h"
 
 #include <ImfChannelList.h>
@@ -263,8 +264,7 @@ const std::vector<DecisionCase>& decisionCases()
 
 std::string expectedOutput(const TempDir& dir, const std::string& lines)
 {
-    return bannerText() + "Searching for '" + dir.path() + "shot.*.exr'.\nFound 1 of 1 frames\nFrame 0001: \n" +
-           replaceAll(lines, "{in}", dir.file("shot.0001.exr")) + "All Done\n";
+    return expectedRun(dir, replaceAll(lines, "{in}", dir.file("shot.0001.exr")));
 }
 
 // A rewritten frame: its part count, and every part with the expected data window and the input's display window.
@@ -368,6 +368,4 @@ TEST(FrameDecision, InPlace)
     }
 }
 
-// Deep data is never rewritten, also in a later part: the library would read a deep part with an alpha channel
-// as a flattened image, so a rewrite would lose its samples.
 } // namespace

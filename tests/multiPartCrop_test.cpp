@@ -1,5 +1,6 @@
 // End-to-end runs of multi-part frames: one crop window for all parts, copy-through decisions, failures.
 #include "support/exrFixtures.h"
+#include "support/frameRun.h"
 #include "support/pixelProof.h"
 #include "support/runTool.h"
 
@@ -28,30 +29,9 @@ const char* const kCopyCropped =
 const char* const kCopyNoGain =
     "    openEXR: Copy only (already in scanline-mode and multipart, crop not required).\n    done\n";
 
-// Runs the tool over frame 1 of dir/shot.*.exr with scene "sceneA" and job ID 25; the host name is masked.
-std::string runOnFrame(const TempDir& dir, bool noOverwrite)
-{
-    ToolRun run = runTool({dir.file("shot."), ".exr", "1", "1", "1", "0", "true", noOverwrite ? "true" : "false",
-                           "0", "0", "sceneA", "25"});
-    EXPECT_EQ(run.exitCode, 0) << run.errors;
-    return replaceAll(run.output, toolHostName(), "<host>");
-}
-
-// The whole console text of a one-frame run whose conversion printed frameLines.
-std::string expectedRun(const TempDir& dir, const std::string& frameLines)
-{
-    return bannerText() + "Searching for '" + dir.path() + "shot.*.exr'.\nFound 1 of 1 frames\nFrame 0001: \n" +
-           frameLines + "All Done\n";
-}
-
 std::string cropLines(const std::string& window)
 {
     return "        EXR(multipart) convert to cropped:    " + window + "\n    done\n";
-}
-
-PixelFunction pixelAt(int px, int py, float value, float background = 0.0f)
-{
-    return [=](int x, int y) { return x == px && y == py ? value : background; };
 }
 
 PartSpec partOf(const std::string& name, std::vector<ChannelSpec> channels,
@@ -329,67 +309,6 @@ TEST(MultiPartCrop, UnreadableLaterPartEndsTheFrameWithDataError)
               expectedRun(dir, "    : Data Error! Part 1 holds deep data, which is not read as a flat image.\n"));
     EXPECT_EQ(readBytes(frame), deep);
     EXPECT_EQ(dir.list(), std::vector<std::string>{"shot.0001.exr"});
-}
-
-TEST(MultiPartCrop, SampleMultiPartFiles)
-{
-    if (samplesDir().empty())
-        GTEST_SKIP() << "the shared sample files are not present";
-    const struct
-    {
-        const char* file;       // below the samples directory
-        std::string frameLines; // what the conversion prints; the frame's path stands as <frame>
-        bool        copied;     // with a separate output path: copied there, or nothing written
-    } cases[] = {
-        {"Beachball/multipart.0001.exr", kCopyCropped, true},
-        {"Beachball/multipart.0007.exr", kCopyCropped, true},
-        {"v2/Stereo/Trunks.exr", kCopyCropped, true},
-        {"Damaged/imf_test_tile_file_fuzz_broken_memleak_exr", kCopyCropped, true},
-        {"Damaged/heap_overflow_exr", "    : Wrong filesize!\n", false},
-        {"openexr-src/python/unfinished_multipart.exr",
-         "    : Data Error! Error reading pixel data from image file \"<frame>\". Early end of file: read 0 out of 4 "
-         "requested bytes.\n",
-         false},
-        {"openexr-src/OpenEXRTest/invalid_shared_attrs_multipart.exr",
-         "    : Data Error! Cannot read image file \"<frame>\". Header name 0_newHeader has non-conforming shared "
-         "attributes:  pixelAspectRatio\n",
-         false},
-    };
-    for (const auto& c : cases)
-    {
-        SCOPED_TRACE(c.file);
-        TempDir     dir;
-        std::string bytes = readBytes(samplesDir() + "/" + c.file);
-        writeBytes(dir.file("shot.0001.exr"), bytes);
-        EXPECT_EQ(runOnFrame(dir, true),
-                  expectedRun(dir, replaceAll(c.frameLines, "<frame>", dir.file("shot.0001.exr"))));
-        EXPECT_EQ(readBytes(dir.file("shot.0001.exr")), bytes);
-        if (c.copied)
-            EXPECT_EQ(readBytes(dir.file("shot_crop.0001.exr")), bytes);
-        else
-            EXPECT_EQ(dir.list(), std::vector<std::string>{"shot.0001.exr"});
-    }
-}
-
-TEST(MultiPartCrop, SamplePixelsInATiledAndAScanLinePart)
-{
-    if (samplesDir().empty())
-        GTEST_SKIP() << "the shared sample files are not present";
-    // The mip-mapped sample's full-resolution level has 51 empty columns and rows at its right and bottom edges.
-    auto pattern = std::make_shared<std::map<std::string, ChannelPixels>>(
-        readPart(samplesDir() + "/MultiResolution/MirrorPattern.exr", 0));
-    auto sample = [pattern](const char* name) {
-        return [pattern, name](int x, int y) { return pattern->at(name).at(x, y); };
-    };
-    PartSpec colour =
-        partOf("colour", {{"R", Imf::HALF, sample("R")}, {"G", Imf::HALF, sample("G")}}, box(0, 0, 511, 511));
-    colour.tiled = true;
-    TempDir dir;
-    writeMultiPart(dir.file("shot.0001.exr"),
-                   {colour, partOf("blue", {{"B", Imf::FLOAT, sample("B")}}, box(0, 0, 511, 511))});
-
-    EXPECT_EQ(runOnFrame(dir, true), expectedRun(dir, cropLines("min[   0,   0]  max[ 464, 464]  82.5%")));
-    EXPECT_TRUE(outputHoldsInputPixels(dir.file("shot.0001.exr"), dir.file("shot_crop.0001.exr")));
 }
 
 } // namespace

@@ -13,28 +13,6 @@
 
 namespace {
 
-TEST(ZqString8, CutsAtCapacityAndEditsInPlace)
-{
-    _zqString8_allSize<5> text("abcdefgh");
-    EXPECT_STREQ(text.c_str(), "abcde");
-    EXPECT_EQ(text.length, 5);
-    text.replace("b", "XYZ");
-    EXPECT_STREQ(text.c_str(), "aXYZc");
-    text.remove("YZ");
-    EXPECT_STREQ(text.c_str(), "aXc");
-    EXPECT_TRUE(text.endsWith("Xc"));
-    EXPECT_FALSE(text.endsWith("aaXc"));
-    EXPECT_EQ(text.indexOf("c", 0), 2);
-    EXPECT_EQ(text.indexOf("c", 3), -1);
-    text.setLength(1);
-    EXPECT_STREQ(text.c_str(), "a");
-    text.setLength(4);
-    EXPECT_STREQ(text.c_str(), "a");
-    _zqString8_allSize<20> mixed("MiXeD.RED");
-    mixed.makeLower();
-    EXPECT_STREQ(mixed.c_str(), "mixed.red");
-}
-
 TEST(ZqStringList, UniqueAppendFindInsertRemove)
 {
     _zqStringList list;
@@ -91,17 +69,6 @@ TEST(ZqDirListing, ListsFilesEndingWithTheFilterInAnyCase)
     zqDirListing missing;
     missing.init(QString::fromStdString(dir.file("nowhere/")), false, false, false, false);
     EXPECT_FALSE(missing.nextFile());
-}
-
-TEST(ZqFile, ExistenceAndSize)
-{
-    zqtest::TempDir dir;
-    zqtest::writeBytes(dir.file("f"), "12345");
-    int64_t size = -1;
-    EXPECT_TRUE(zqFileExists(QString::fromStdString(dir.file("f")), nullptr, &size));
-    EXPECT_EQ(size, 5);
-    EXPECT_FALSE(zqFileExists(QString::fromStdString(dir.path())));
-    EXPECT_FALSE(zqFileExists(QString::fromStdString(dir.file("g"))));
 }
 
 TEST(ZqFile, CopyKeepsBytesAndTimeAndReplacesWhole)

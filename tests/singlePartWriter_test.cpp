@@ -1,5 +1,6 @@
 // End-to-end runs of single-part frames through the multi-part writer: crop, part split, metadata, safety.
 #include "support/exrFixtures.h"
+#include "support/frameRun.h"
 #include "support/pixelProof.h"
 #include "support/runTool.h"
 
@@ -23,22 +24,6 @@
 namespace {
 
 using namespace zqtest;
-
-// Runs the tool over frame 1 of dir/shot.*.exr with scene "sceneA" and job ID 25; the host name is masked.
-std::string runOnFrame(const TempDir& dir, bool noOverwrite)
-{
-    ToolRun run = runTool({dir.file("shot."), ".exr", "1", "1", "1", "0", "true", noOverwrite ? "true" : "false",
-                           "0", "0", "sceneA", "25"});
-    EXPECT_EQ(run.exitCode, 0) << run.errors;
-    return replaceAll(run.output, toolHostName(), "<host>");
-}
-
-// The whole console text of a one-frame run whose conversion printed frameLines.
-std::string expectedRun(const TempDir& dir, const std::string& frameLines)
-{
-    return bannerText() + "Searching for '" + dir.path() + "shot.*.exr'.\nFound 1 of 1 frames\nFrame 0001: \n" +
-           frameLines + "All Done\n";
-}
 
 // The crop line and the save line of a cropped rewrite.
 std::string cropAndSaveLines(const std::string& window)
@@ -75,11 +60,6 @@ std::string layoutLines(const std::string& path, std::initializer_list<const cha
                 break;
             }
     return kept;
-}
-
-PixelFunction pixelAt(int px, int py, float value, float background = 0.0f)
-{
-    return [=](int x, int y) { return x == px && y == py ? value : background; };
 }
 
 PartSpec frameOf(int width, int height, std::vector<ChannelSpec> channels)
@@ -287,39 +267,6 @@ TEST(SinglePartWriter, CryptomatteFrameIsCopiedUnchanged)
     EXPECT_EQ(readBytes(dir.file("shot_crop.0001.exr")), readBytes(dir.file("shot.0001.exr")));
 }
 
-TEST(SinglePartWriter, FileModesAndLeftovers)
-{
-    TempDir     dir;
-    std::string frame = dir.file("shot.0001.exr");
-    std::string target = dir.file("shot_crop.0001.exr");
-    writeSinglePart(frame, kOnePixel);
-    writeSinglePart(dir.file("input.exr"), kOnePixel);
-    ASSERT_EQ(chmod(frame.c_str(), 0640), 0);
-    std::string bytes = readBytes(frame);
-    int64_t     modified = modificationTimeNs(frame);
-    auto        modeOf = [](const std::string& path) {
-        struct stat info;
-        return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0u;
-    };
-    mode_t mask = umask(0);
-    umask(mask);
-
-    // A new target gets the usual mode of a new file; the frame keeps its bytes and time.
-    EXPECT_EQ(runOnFrame(dir, true), expectedRun(dir, cropLines(kOnePixelWindow)));
-    EXPECT_EQ(modeOf(target), 0666u & ~mask);
-    EXPECT_EQ(readBytes(frame), bytes);
-    EXPECT_EQ(modificationTimeNs(frame), modified);
-    // An existing target keeps its mode.
-    ASSERT_EQ(chmod(target.c_str(), 0600), 0);
-    EXPECT_EQ(runOnFrame(dir, true), expectedRun(dir, cropLines(kOnePixelWindow)));
-    EXPECT_EQ(modeOf(target), 0600u);
-    // An in-place rewrite keeps the frame's mode.
-    EXPECT_EQ(runOnFrame(dir, false), expectedRun(dir, cropLines(kOnePixelWindow)));
-    EXPECT_EQ(modeOf(frame), 0640u);
-    EXPECT_EQ(dir.list(), (std::vector<std::string>{"input.exr", "shot.0001.exr", "shot_crop.0001.exr"}));
-    EXPECT_TRUE(outputHoldsInputPixels(dir.file("input.exr"), frame));
-}
-
 TEST(SinglePartWriter, TruncatedPixelDataEndsTheFrameWithDataErrorAndKeepsTheFile)
 {
     TempDir     dir;
@@ -338,37 +285,6 @@ TEST(SinglePartWriter, TruncatedPixelDataEndsTheFrameWithDataErrorAndKeepsTheFil
     EXPECT_EQ(dir.list(), std::vector<std::string>{"shot.0001.exr"});
 }
 
-TEST(SinglePartWriter, WriteFailuresLeaveTheFrameAndNoTemporaryFile)
-{
-    {
-        TempDir     dir;
-        std::string frame = dir.file("shot.0001.exr");
-        // Noise does not compress: the rewrite is larger than the file-size limit the tool runs under.
-        writeSinglePart(frame, frameOf(100, 100, {{"R", Imf::FLOAT, [](int x, int y) {
-                                                       return float((x * 7919 + y * 104729) % 1000) + 0.125f;
-                                                   }}}));
-        std::string bytes = readBytes(frame);
-        ToolRun run = runTool({dir.file("shot."), ".exr", "1", "1", "1", "0"}, {"prlimit", "--fsize=20000", "--"});
-        EXPECT_EQ(run.exitCode, 0);
-        EXPECT_EQ(run.output, expectedRun(dir, cropAndSaveLines("min[   0,   0]  max[  99,  99]  100.0%") +
-                                                   "    Failed to save file. Failed to write pixel data to image "
-                                                   "file \"" + frame + "\". File too large.\n"));
-        EXPECT_EQ(readBytes(frame), bytes);
-        EXPECT_EQ(dir.list(), std::vector<std::string>{"shot.0001.exr"});
-    }
-    {
-        // A directory where the output file should go: the finished file cannot be renamed over it.
-        TempDir dir;
-        writeSinglePart(dir.file("shot.0001.exr"), kOnePixel);
-        std::string target = dir.file("shot_crop.0001.exr");
-        ASSERT_EQ(mkdir(target.c_str(), 0755), 0);
-        EXPECT_EQ(runOnFrame(dir, true), expectedRun(dir, cropAndSaveLines(kOnePixelWindow) +
-                                                              "    Failed to save file. cannot replace '" + target +
-                                                              "': Is a directory\n"));
-        EXPECT_EQ(dir.list(), (std::vector<std::string>{"shot.0001.exr", "shot_crop.0001.exr"}));
-    }
-}
-
 TEST(SinglePartWriter, TwoThousandChannelsAreAllKept)
 {
     TempDir  dir;
@@ -385,70 +301,6 @@ TEST(SinglePartWriter, TwoThousandChannelsAreAllKept)
     EXPECT_EQ(runOnFrame(dir, true), expectedRun(dir, cropLines("min[  16,  11]  max[  24,  19]  6.8%")));
     EXPECT_EQ(readHeader(dir.file("shot_crop.0001.exr"), 0).dataWindow(), box(16, 11, 24, 19));
     EXPECT_TRUE(outputHoldsInputPixels(dir.file("shot.0001.exr"), dir.file("shot_crop.0001.exr")));
-}
-
-struct SampleCase
-{
-    const char*  file;       // below the samples directory
-    std::string  frameLines; // what the conversion prints
-    Imath::Box2i written;    // data window of every output part
-    const char*  parts;      // part and channel lines of the output's layout
-};
-
-TEST(SinglePartWriter, SampleFramesAreRewrittenWithEveryPixel)
-{
-    if (samplesDir().empty())
-        GTEST_SKIP() << "the shared sample files are not present";
-    const SampleCase cases[] = {
-        {"Beachball/singlepart.0001.exr", kUncroppedLines, box(654, 245, 1564, 1120),
-         "part 0: name=\"\" type=scanlineimage view=right\n"
-         "  channel A 1\n  channel B 1\n  channel G 1\n  channel R 1\n  channel Z 1\n"
-         "part 1: name=\"_1_1\" type=scanlineimage view=left\n"
-         "  channel left.A 1\n  channel left.B 1\n  channel left.G 1\n  channel left.R 1\n  channel left.Z 1\n"
-         "part 2: name=\"_2_1\" type=scanlineimage view=-\n  channel disparityL.x 1\n  channel disparityL.y 1\n"
-         "part 3: name=\"_3_1\" type=scanlineimage view=-\n  channel disparityR.x 1\n  channel disparityR.y 1\n"
-         "part 4: name=\"_4_1\" type=scanlineimage view=right\n"
-         "  channel forward.right.u 1\n  channel forward.right.v 1\n"
-         "part 5: name=\"_5_1\" type=scanlineimage view=left\n  channel forward.left.u 1\n  channel forward.left.v 1\n"
-         "part 6: name=\"_6_1\" type=scanlineimage view=right\n  channel whitebarmask.right.mask 1\n"
-         "part 7: name=\"_7_1\" type=scanlineimage view=left\n  channel whitebarmask.left.mask 1\n"},
-        {"MultiView/Fog.exr", cropLines("min[   0,   0]  max[ 999, 671]  100.0%"), box(0, 0, 999, 671),
-         "part 0: name=\"\" type=scanlineimage view=left\n  channel Y 1\n"
-         "part 1: name=\"_1_1\" type=scanlineimage view=right\n  channel right.Y 1\n"},
-        {"MultiResolution/MirrorPattern.exr", cropLines("min[   0,   0]  max[ 464, 464]  82.5%"),
-         box(0, 0, 464, 464),
-         "part 0: name=\"\" type=scanlineimage view=-\n  channel B 1\n  channel G 1\n  channel R 1\n"},
-        {"TestImages/AllHalfValues.exr", cropLines("min[   0,   0]  max[ 255, 255]  100.0%"), box(0, 0, 255, 255),
-         "part 0: name=\"\" type=scanlineimage view=-\n  channel B 1\n  channel G 1\n  channel R 1\n"},
-        {"openexr-src/OpenEXRTest/scanline_with_deepscanline_type.exr",
-         cropLines("min[   0,   0]  max[  39,  39]  100.0%"), box(0, 0, 39, 39),
-         "part 0: name=\"\" type=scanlineimage view=-\n  channel A 1\n  channel B 1\n  channel G 1\n  channel R 1\n"},
-        {"openexr-src/python/manifest_id.exr", cropLines("min[   0,   0]  max[  99,  99]  100.0%"),
-         box(0, 0, 99, 99),
-         "part 0: name=\"\" type=scanlineimage view=-\n"
-         "  channel A 1\n  channel B 1\n  channel G 1\n  channel R 1\n  channel id 0\n"},
-        // Of the attributes a1 to a19, those of types the metadata list does not hold are dropped.
-        {"openexr-src/OpenEXRTest/v1.7.test.interleaved.exr", kUncroppedLines, box(20, 20, 197, 174),
-         "part 0: name=\"\" type=scanlineimage view=-\n  channel R 1\n  channel Z 2\n"
-         "  attr a11 (v3f) = (37.5 38.5 39.5)\n"
-         "  attr a3 (float) = 3.14159\n"
-         "  attr a4 (int) = 17\n"
-         "  attr a6 (m44f)\n"
-         "  attr a7 (string) = \"extensive rebuilding by Nebuchadrezzar has left\"\n"
-         "  attr a9 (v2f) = (27.5 28.5)\n"},
-    };
-    for (const SampleCase& c : cases)
-    {
-        SCOPED_TRACE(c.file);
-        TempDir dir;
-        writeBytes(dir.file("shot.0001.exr"), readBytes(samplesDir() + "/" + c.file));
-        EXPECT_EQ(runOnFrame(dir, true), expectedRun(dir, c.frameLines));
-        std::string output = dir.file("shot_crop.0001.exr");
-        EXPECT_EQ(layoutLines(output, {"part", "  channel", "  attr a"}), c.parts);
-        for (int p = 0; p < partCount(output); ++p)
-            EXPECT_EQ(readHeader(output, p).dataWindow(), c.written) << "part " << p;
-        EXPECT_TRUE(outputHoldsInputPixels(dir.file("shot.0001.exr"), output));
-    }
 }
 
 } // namespace

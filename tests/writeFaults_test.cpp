@@ -1,5 +1,6 @@
 // Writes that fail: every frame ends with its result and detail text, the target keeps its bytes, no temp file stays.
 #include "support/exrFixtures.h"
+#include "support/frameRun.h"
 #include "support/runTool.h"
 
 #include <gtest/gtest.h>
@@ -28,12 +29,6 @@ PartSpec croppableFrame()
     return part;
 }
 
-std::string frameRun(const std::string& frame, const std::string& resultLine)
-{
-    return zqtest::bannerText() + "Searching for '" + frame + "'.\nFound 1 of 1 frames\nFrame 0001: \n" + resultLine +
-           "All Done\n";
-}
-
 const char* const kCropLines = "        EXR convert to multipart + cropped:  min[  57,  27]  max[ 203, 103]  34.5%\n"
                                "    openEXR: Save converted multiPartOutputFile\n";
 
@@ -56,7 +51,7 @@ TEST(WriteFaults, FileSizeLimitFailsTheWriteAndKeepsTheFrame)
     zqtest::ToolRun run = zqtest::runTool({dir.file("shot."), ".exr", "1", "1", "1", "0"},
                                           {"prlimit", "--fsize=2000", "--"});
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.output, frameRun(dir.path() + "shot.*.exr", std::string(kCropLines) +
+    EXPECT_EQ(run.output, zqtest::expectedRun(dir, std::string(kCropLines) +
                                                                   "    Failed to save file. Failed to write pixel data to image file \"" +
                                                                   frame + "\". File too large.\n"));
     EXPECT_EQ(zqtest::readBytes(frame), before);
@@ -84,7 +79,7 @@ TEST(WriteFaults, TargetThatIsADirectory)
     ASSERT_EQ(mkdir(output.c_str(), 0755), 0);
 
     zqtest::ToolRun run = zqtest::runTool({dir.file("shot."), ".exr", "1", "1", "1", "0", "true", "true"});
-    EXPECT_EQ(run.output, frameRun(dir.path() + "shot.*.exr", std::string(kCropLines) +
+    EXPECT_EQ(run.output, zqtest::expectedRun(dir, std::string(kCropLines) +
                                                                   "    Failed to save file. cannot replace '" + output +
                                                                   "': Is a directory\n"));
     EXPECT_FALSE(hasTempFile(dir));
@@ -149,8 +144,7 @@ TEST(WriteFaults, OutputDirectoryWithoutWritePermission)
                         {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
     if (run.output.empty())
         GTEST_SKIP() << "the tool cannot run as an unprivileged user here: " << run.errors;
-    EXPECT_EQ(run.output, frameRun(dir.path() + "shot.*.exr",
-                                   std::string(kCropLines) + "    Failed to save file. Cannot open image file \"" +
+    EXPECT_EQ(run.output, zqtest::expectedRun(dir, std::string(kCropLines) + "    Failed to save file. Cannot open image file \"" +
                                        dir.file("shot_crop.0001.exr") + "\". Permission denied.\n"));
     EXPECT_EQ(zqtest::readBytes(frame), before);
     EXPECT_EQ(dir.list(), std::vector<std::string>{"shot.0001.exr"});
