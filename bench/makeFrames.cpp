@@ -5,6 +5,7 @@
 //            full      content over the whole frame (no crop gain)
 //            farz      as crop, with a constant far-plane Z background
 //            multipart as crop, one named part per layer
+//            empty     every sample 0 (the crop search's worst case)
 // Channels: R G B A diffuse.* specular.* emission.* (HALF), Z N.* P.* (FLOAT); ZIP compression.
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
@@ -70,13 +71,14 @@ int main(int argc, char* argv[])
 {
     if (argc != 8)
     {
-        std::fprintf(stderr, "usage: makeFrames DIR NAME FIRST COUNT WIDTH HEIGHT crop|full|farz|multipart\n");
+        std::fprintf(stderr, "usage: makeFrames DIR NAME FIRST COUNT WIDTH HEIGHT crop|full|farz|multipart|empty\n");
         return 2;
     }
     std::string dir = argv[1], name = argv[2], variant = argv[7];
     int         first = std::atoi(argv[3]), count = std::atoi(argv[4]);
     int         width = std::atoi(argv[5]), height = std::atoi(argv[6]);
-    if (variant != "crop" && variant != "full" && variant != "farz" && variant != "multipart")
+    if (variant != "crop" && variant != "full" && variant != "farz" && variant != "multipart" &&
+        variant != "empty")
     {
         std::fprintf(stderr, "makeFrames: unknown variant '%s'\n", variant.c_str());
         return 2;
@@ -84,6 +86,7 @@ int main(int argc, char* argv[])
     Imf::setGlobalThreadCount(4);
     const std::vector<Channel> channels = renderChannels();
     const bool                 full = variant == "full";
+    const bool                 empty = variant == "empty";
     const float                farZ = 1.0e10f;
 
     for (int frame = first; frame < first + count; ++frame)
@@ -98,7 +101,7 @@ int main(int argc, char* argv[])
             for (int x = 0; x < width; ++x)
             {
                 float dx = (x - cx) / rx, dy = (y - cy) / ry;
-                bool  inside = full || dx * dx + dy * dy <= 1.0f;
+                bool  inside = !empty && (full || dx * dx + dy * dy <= 1.0f);
                 for (size_t c = 0; c < channels.size(); ++c)
                 {
                     const Channel& channel = channels[c];

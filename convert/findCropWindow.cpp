@@ -48,10 +48,11 @@ bool anyNonEmpty(const T* begin, const T* end, const Test& test)
 {
     while (end - begin >= kChunk)
     {
-        bool any = false;
+        // An accumulator of the sample's own width lets the compiler vectorise the loop (a bool one does not).
+        T any = 0;
         for (int32_t i = 0; i < kChunk; ++i)
-            any |= test(begin[i]);
-        if (any)
+            any |= T(test(begin[i]));
+        if (any != 0)
             return true;
         begin += kChunk;
     }

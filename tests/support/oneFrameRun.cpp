@@ -1,4 +1,4 @@
-// A file run through the tool as a one-frame sequence of its own, with the checks any input, however damaged, must pass.
+// One file run through the tool as a sequence of its own, and the checks any input, however damaged, must pass.
 #include "support/oneFrameRun.h"
 
 #include "support/exrFixtures.h"
@@ -97,7 +97,8 @@ std::string checkWrittenFile(const std::string& sourcePath, const std::string& w
         if (result.size() <= 4 || result.compare(0, 4, "    ") != 0 || result[4] == ' ')
             problems += "the line before \"All Done\" is no result line: \"" + result + "\"\n";
         done = result == "    done";
-        if (std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("Frame ", 0) == 0; }) != 1)
+        auto isHeading = [](const std::string& line) { return line.rfind("Frame ", 0) == 0; };
+        if (std::count_if(lines.begin(), lines.end(), isHeading) != 1)
             problems += "more than one frame heading\n";
     }
 

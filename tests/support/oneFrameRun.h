@@ -1,4 +1,4 @@
-// A file run through the tool as a one-frame sequence of its own, with the checks any input, however damaged, must pass.
+// One file run through the tool as a sequence of its own, and the checks any input, however damaged, must pass.
 #pragma once
 
 #include <gtest/gtest.h>
