@@ -1,6 +1,7 @@
 // Command-line checks of the tool: refusals in their order with texts and exit codes, flags, and the options parsed.
 #include "driver/parseCommandLine.h"
 #include "support/exrFixtures.h"
+#include "support/frameRun.h"
 #include "support/runTool.h"
 
 #include <ImfStringAttribute.h>
@@ -29,16 +30,6 @@ QStringList toQt(const std::vector<std::string>& arguments)
     for (const std::string& argument : arguments)
         list.append(QString::fromStdString(argument));
     return list;
-}
-
-// A frame that the tool copies unchanged: one RGBA layer in a data window smaller than the display window.
-void writeCroppedRgba(const std::string& path)
-{
-    PartSpec part;
-    part.dataWindow = box(8, 8, 39, 31);
-    for (const char* name : {"R", "G", "B", "A"})
-        part.channels.push_back({name, Imf::HALF, boxPixels(box(10, 10, 20, 20), 0.5f)});
-    writeSinglePart(path, part);
 }
 
 // A frame that the tool rewrites with a crop: one RGBA layer, full data window, content in a small box.

@@ -1,6 +1,7 @@
 // Frame sequence discovery: frame texts of listed names, their slots and warnings, and what a run prints for them.
 #include "driver/findSequenceFrames.h"
 #include "support/exrFixtures.h"
+#include "support/frameRun.h"
 #include "support/runTool.h"
 
 #include <gtest/gtest.h>
@@ -13,16 +14,6 @@ using namespace zqtest;
 const std::string kCopyOnly =
     "    openEXR: Copy only (already cropped and multipart or DeepData or Negative Borders).\n"
     "    done\n";
-
-// A frame that the tool copies unchanged: one RGBA layer in a data window smaller than the display window.
-void writeCroppedRgba(const std::string& path)
-{
-    PartSpec part;
-    part.dataWindow = box(8, 8, 39, 31);
-    for (const char* name : {"R", "G", "B", "A"})
-        part.channels.push_back({name, Imf::HALF, boxPixels(box(10, 10, 20, 20), 0.5f)});
-    writeSinglePart(path, part);
-}
 
 // The result line of a slot without a file: the bare directory cannot be opened.
 std::string emptySlot(const TempDir& dir)

@@ -21,6 +21,15 @@ std::string runOnFrame(const TempDir& dir, bool noOverwrite)
     return replaceAll(run.output, toolHostName(), "<host>");
 }
 
+void writeCroppedRgba(const std::string& path)
+{
+    PartSpec part;
+    part.dataWindow = box(8, 8, 39, 31);
+    for (const char* name : {"R", "G", "B", "A"})
+        part.channels.push_back({name, Imf::HALF, boxPixels(box(10, 10, 20, 20), 0.5f)});
+    writeSinglePart(path, part);
+}
+
 PixelFunction pixelAt(int px, int py, float value, float background)
 {
     return [=](int x, int y) { return x == px && y == py ? value : background; };

@@ -14,6 +14,9 @@ std::string expectedRun(const TempDir& dir, const std::string& frameLines, const
 /// returns what it printed with the host name as "<host>", and expects exit code 0.
 std::string runOnFrame(const TempDir& dir, bool noOverwrite);
 
+/// Writes a frame that the tool copies unchanged: one RGBA layer in a data window smaller than the display window.
+void writeCroppedRgba(const std::string& path);
+
 /// value at pixel (px, py), background everywhere else.
 PixelFunction pixelAt(int px, int py, float value, float background = 0.0f);
 
