@@ -72,7 +72,7 @@ int main(int argc, char* argv[])
         }
 
         std::vector<double> seconds;
-        CropWindow          crop;
+        Imath::Box2i        crop;
         for (int r = 0; r < repetitions; ++r)
         {
             auto start = std::chrono::steady_clock::now();
@@ -80,8 +80,8 @@ int main(int argc, char* argv[])
             seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         }
         std::sort(seconds.begin(), seconds.end());
-        std::printf("median %.6f window %d %d %d %d\n", seconds[seconds.size() / 2], crop.minX, crop.minY, crop.maxX,
-                    crop.maxY);
+        std::printf("median %.6f window %d %d %d %d\n", seconds[seconds.size() / 2], crop.min.x, crop.min.y, crop.max.x,
+                    crop.max.y);
     }
     catch (const std::exception& error)
     {

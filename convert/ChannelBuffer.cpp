@@ -1,71 +1,19 @@
 // One channel of one image part held in memory, with the slice that OpenEXR reads into and writes from.
 #include "convert/ChannelBuffer.h"
 
+#include "convert/PlanePool.h"
+
 #include <Imath/half.h>
 
-#include <cstdlib>
+#include <cstdint>
 #include <utility>
-#include <vector>
 
 namespace {
-
-// Plane memory outlives a frame: the next frame of a sequence has the same layout and takes the same blocks back,
-// which spares the kernel's zero-filling of fresh pages. Blocks not taken again are freed before the next read.
-class PlanePool
-{
-public:
-    void* take(size_t bytes)
-    {
-        for (size_t i = 0; i < m_free.size(); ++i)
-            if (m_free[i].bytes == bytes)
-            {
-                void* block = m_free[i].block;
-                m_free[i] = m_free.back();
-                m_free.pop_back();
-                return block;
-            }
-        return std::malloc(bytes);
-    }
-    void give(void* block, size_t bytes)
-    {
-        if (!block)
-            return;
-        try
-        {
-            m_free.push_back({block, bytes});
-        }
-        catch (...)
-        {
-            std::free(block);
-        }
-    }
-    void releaseAll()
-    {
-        for (const Block& block : m_free)
-            std::free(block.block);
-        m_free.clear();
-    }
-    ~PlanePool() { releaseAll(); }
-
-private:
-    struct Block
-    {
-        void*  block;
-        size_t bytes;
-    };
-    std::vector<Block> m_free;
-};
-
-PlanePool& planePool()
-{
-    static PlanePool pool;
-    return pool;
-}
 
 template <typename T>
 void releasePlane(ChannelPlane<T>& plane)
 {
-    planePool().give(plane.samples, size_t(plane.width) * size_t(plane.height) * sizeof(T));
+    PlanePool::shared().give(plane.samples, size_t(plane.width) * size_t(plane.height) * sizeof(T));
     plane = ChannelPlane<T>{};
 }
 
@@ -76,7 +24,7 @@ char* allocate(ChannelPlane<T>& plane, int32_t width, int32_t height)
     size_t count = size_t(width) * size_t(height);
     if (width <= 0 || height <= 0 || count > SIZE_MAX / sizeof(T))
         return nullptr;
-    plane.samples = static_cast<T*>(planePool().take(count * sizeof(T)));
+    plane.samples = static_cast<T*>(PlanePool::shared().take(count * sizeof(T)));
     if (!plane.samples)
         return nullptr;
     plane.width = width;
@@ -189,5 +137,5 @@ Imf::Slice librarySlice(const ChannelBuffer& buffer)
 
 void releaseUnusedPlaneMemory()
 {
-    planePool().releaseAll();
+    PlanePool::shared().releaseAll();
 }

@@ -3,16 +3,15 @@
 
 #include "zqshared/zqFile.h"
 
-ImagePluginResult copyUnchangedFrame(const QString& inputPath, const QString& outputPath, QString* detailText,
-                                     const ImagePluginResult* result)
+ImagePluginResult copyUnchangedFrame(FrameJob& job, ImagePluginResult code)
 {
-    if (outputPath == inputPath || outputPath.isEmpty())
-        return *result;
-    QString error = zqCopyFile(inputPath, outputPath, true, -1, nullptr);
+    if (job.outputPath == job.inputPath || job.outputPath.isEmpty())
+        return code;
+    QString error = zqCopyFile(job.inputPath, job.outputPath, true, -1, nullptr);
     if (!error.isEmpty() && !error.contains(QLatin1String("setting file time")))
     {
-        *detailText = error;
+        job.detail = error;
         return FileFailedToLoad;
     }
-    return *result;
+    return code;
 }

@@ -92,15 +92,9 @@ int32_t lastNonEmpty(const T* row, int32_t from, int32_t count, const Test& test
     return -1;
 }
 
-struct Box
-{
-    bool    empty = true;
-    int32_t minX = 0, maxX = 0, minY = 0, maxY = 0;
-};
-
 // Adds the non-empty samples of one plane to box, looking only outside it.
 template <typename T, typename Test>
-void growBox(Box& box, const T* plane, int32_t width, int32_t height, const Test& test)
+void growBox(Imath::Box2i& box, const T* plane, int32_t width, int32_t height, const Test& test)
 {
     auto row = [&](int32_t y) { return plane + int64_t(y) * width; };
     auto fullRow = [&](int32_t y) {
@@ -108,29 +102,25 @@ void growBox(Box& box, const T* plane, int32_t width, int32_t height, const Test
         if (first < 0)
             return false;
         int32_t last = lastNonEmpty(row(y), first, width, test);
-        if (box.empty)
-            box = Box{false, first, last, y, y};
-        box.minX = std::min(box.minX, first);
-        box.maxX = std::max(box.maxX, last);
-        box.minY = std::min(box.minY, y);
-        box.maxY = std::max(box.maxY, y);
+        box.extendBy(Imath::V2i(first, y));
+        box.extendBy(Imath::V2i(last, y));
         return true;
     };
 
     // Rows above the box, top down.
-    int32_t topLimit = box.empty ? height : box.minY;
-    int32_t firstMiddle = box.empty ? height : box.minY;
+    int32_t topLimit = box.isEmpty() ? height : box.min.y;
+    int32_t firstMiddle = topLimit;
     for (int32_t y = 0; y < topLimit; ++y)
         if (fullRow(y))
         {
             firstMiddle = y + 1;
             break;
         }
-    if (box.empty)
+    if (box.isEmpty())
         return;
     // Rows below the box, bottom up.
-    int32_t bottomLimit = box.maxY;
-    int32_t lastMiddle = box.maxY;
+    int32_t bottomLimit = box.max.y;
+    int32_t lastMiddle = box.max.y;
     for (int32_t y = height - 1; y > bottomLimit; --y)
         if (fullRow(y))
         {
@@ -141,17 +131,17 @@ void growBox(Box& box, const T* plane, int32_t width, int32_t height, const Test
     for (int32_t y = firstMiddle; y <= lastMiddle; ++y)
     {
         const T* samples = row(y);
-        if (box.minX > 0)
+        if (box.min.x > 0)
         {
-            int32_t first = firstNonEmpty(samples, box.minX, test);
+            int32_t first = firstNonEmpty(samples, box.min.x, test);
             if (first >= 0)
-                box.minX = first;
+                box.min.x = first;
         }
-        if (box.maxX < width - 1)
+        if (box.max.x < width - 1)
         {
-            int32_t last = lastNonEmpty(samples, box.maxX + 1, width, test);
+            int32_t last = lastNonEmpty(samples, box.max.x + 1, width, test);
             if (last >= 0)
-                box.maxX = last;
+                box.max.x = last;
         }
     }
 }
@@ -165,9 +155,9 @@ bool comparesWithTopLeft(const char* channelName)
            (length >= 2 && std::strcmp(channelName + length - 2, ".A") == 0);
 }
 
-CropWindow findCropWindow(int32_t height, int32_t width, int32_t bufferCount, const ChannelBuffer* buffers)
+Imath::Box2i findCropWindow(int32_t height, int32_t width, int32_t bufferCount, const ChannelBuffer* buffers)
 {
-    Box box;
+    Imath::Box2i box;
     if (width > 0 && height > 0)
         for (int32_t b = 0; b < bufferCount; ++b)
         {
@@ -199,42 +189,41 @@ CropWindow findCropWindow(int32_t height, int32_t width, int32_t bufferCount, co
             }
         }
 
-    CropWindow crop;
-    if (box.empty)
-        crop = CropWindow{5, 15, 5, 15};
-    else
-        crop = CropWindow{box.minX, box.maxX, box.minY, box.maxY};
+    // An all-empty frame keeps a small fixed window.
+    Imath::Box2i crop = box.isEmpty() ? Imath::Box2i(Imath::V2i(5, 5), Imath::V2i(15, 15)) : box;
     // Widen by the margin towards the plane's edges only, then keep every bound inside the plane (the fixed window
     // of an all-empty frame can reach past a plane narrower or lower than 16).
-    crop.minX = crop.minX > 0 ? std::max(crop.minX - kMargin, 0) : crop.minX;
-    crop.minY = crop.minY > 0 ? std::max(crop.minY - kMargin, 0) : crop.minY;
-    crop.maxY = crop.maxY < height - 1 ? std::min(crop.maxY + kMargin, height - 1) : crop.maxY;
-    crop.maxX = crop.maxX < width - 1 ? std::min(crop.maxX + kMargin, width - 1) : crop.maxX;
-    crop.minX = std::clamp(crop.minX, 0, std::max(width - 1, 0));
-    crop.maxX = std::clamp(crop.maxX, 0, std::max(width - 1, 0));
-    crop.minY = std::clamp(crop.minY, 0, std::max(height - 1, 0));
-    crop.maxY = std::clamp(crop.maxY, 0, std::max(height - 1, 0));
+    crop.min.x = crop.min.x > 0 ? std::max(crop.min.x - kMargin, 0) : crop.min.x;
+    crop.min.y = crop.min.y > 0 ? std::max(crop.min.y - kMargin, 0) : crop.min.y;
+    crop.max.y = crop.max.y < height - 1 ? std::min(crop.max.y + kMargin, height - 1) : crop.max.y;
+    crop.max.x = crop.max.x < width - 1 ? std::min(crop.max.x + kMargin, width - 1) : crop.max.x;
+    Imath::V2i last(std::max(width - 1, 0), std::max(height - 1, 0));
+    crop.min.x = std::clamp(crop.min.x, 0, last.x);
+    crop.max.x = std::clamp(crop.max.x, 0, last.x);
+    crop.min.y = std::clamp(crop.min.y, 0, last.y);
+    crop.max.y = std::clamp(crop.max.y, 0, last.y);
     return crop;
 }
 
-bool cropGainsNothing(const CropWindow& crop, int32_t width, int32_t height)
+bool cropGainsNothing(const Imath::Box2i& crop, int32_t width, int32_t height)
 {
-    return crop.minX < 5 && crop.minY < 5 && crop.maxX > width - 5 && crop.maxY > height - 5;
+    return crop.min.x < 5 && crop.min.y < 5 && crop.max.x > width - 5 && crop.max.y > height - 5;
 }
 
-float keptShare(const CropWindow& crop, int32_t displayWidth, int32_t displayHeight)
+float keptShare(const Imath::Box2i& crop, const Imath::Box2i& displayWindow)
 {
-    int64_t kept = int64_t(crop.maxX - crop.minX + 1) * int64_t(crop.maxY - crop.minY + 1);
-    int64_t display = int64_t(displayWidth) * int64_t(displayHeight);
+    int64_t kept = int64_t(crop.max.x - crop.min.x + 1) * int64_t(crop.max.y - crop.min.y + 1);
+    int64_t display = (int64_t(displayWindow.max.x) - displayWindow.min.x + 1) *
+                      (int64_t(displayWindow.max.y) - displayWindow.min.y + 1);
     return float(kept) / float(display) * 100.0f;
 }
 
-QString cropLine(const char* prefix, const CropWindow& crop, float share)
+QString cropLine(const char* prefix, const Imath::Box2i& crop, float share)
 {
     return QLatin1String(prefix) + QStringLiteral("min[%1,%2]  max[%3,%4]  %5%%")
-                                       .arg(crop.minX, 4)
-                                       .arg(crop.minY, 4)
-                                       .arg(crop.maxX, 4)
-                                       .arg(crop.maxY, 4)
+                                       .arg(crop.min.x, 4)
+                                       .arg(crop.min.y, 4)
+                                       .arg(crop.max.x, 4)
+                                       .arg(crop.max.y, 4)
                                        .arg(double(share), 2, 'f', 1);
 }

@@ -48,15 +48,14 @@ bool holdsString(const Imf::Header& header, const char* name)
 
 } // namespace
 
-void stampMetadata(Imf::Header& header, const MetadataAttributeList& list, const bool* cropped,
-                   const bool* converted)
+void stampMetadata(Imf::Header& header, const MetadataAttributeList& list, bool cropped, bool converted)
 {
     header.insert("ZQ/dateWritten", Imf::StringAttribute(_zqTime::currentTime().asZQ8StringMt().c_str()));
     header.insert("ZQ/dateWrittenInt",
                   Imf::IntAttribute(int32_t(uint32_t(uint64_t(_zqTime::currentTime().toLocalTime())))));
     header.insert("ZQ/application", Imf::StringAttribute(kApplicationTag));
-    header.insert("ZQ/cropped", Imf::StringAttribute(*cropped ? "yes" : "no"));
-    header.insert("ZQ/convertedToMultiPart", Imf::StringAttribute(*converted ? "yes" : "no"));
+    header.insert("ZQ/cropped", Imf::StringAttribute(cropped ? "yes" : "no"));
+    header.insert("ZQ/convertedToMultiPart", Imf::StringAttribute(converted ? "yes" : "no"));
     if (list.marker != kMetadataMarker)
         return;
     for (uint32_t i = 0; i < list.count && i < kMetadataCapacity; ++i)

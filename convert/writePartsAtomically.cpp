@@ -36,7 +36,7 @@ void writeParts(std::ofstream& file, const char* fileName, const std::vector<Imf
 } // namespace
 
 bool writePartsAtomically(QString outputPath, const std::vector<Imf::Header>& headers,
-                          const std::vector<Imf::FrameBuffer>& frameBuffers, QString* detailText)
+                          const std::vector<Imf::FrameBuffer>& frameBuffers, QString& detailText)
 {
     if (outputPath.size() > kLongPathLength)
         convertPathWin32toNT(outputPath);
@@ -64,13 +64,13 @@ bool writePartsAtomically(QString outputPath, const std::vector<Imf::Header>& he
     }
     catch (const std::exception& error)
     {
-        *detailText = QString::fromUtf8(error.what());
+        detailText = QString::fromUtf8(error.what());
         temp.discard();
         return false;
     }
     if (!temp.commit())
     {
-        *detailText = temp.error();
+        detailText = temp.error();
         return false;
     }
     return true;

@@ -11,4 +11,4 @@
 /// outputPath, and renames it over outputPath once closed. On failure returns false with the reason in
 /// detailText (the library's text, naming outputPath); outputPath keeps its previous bytes and no file is left.
 bool writePartsAtomically(QString outputPath, const std::vector<Imf::Header>& headers,
-                          const std::vector<Imf::FrameBuffer>& frameBuffers, QString* detailText);
+                          const std::vector<Imf::FrameBuffer>& frameBuffers, QString& detailText);

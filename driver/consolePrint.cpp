@@ -12,15 +12,9 @@ void consolePrint(const char* format, ...)
     va_end(arguments);
 }
 
-void consoleMessage(const QString& message)
+void consoleWrite(const QByteArray& text)
 {
-    consolePrint("    ");
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-security"
-    // The message is the format on purpose: the tool's messages spell a percent sign as "%%".
-    consolePrint(message.toLatin1().constData());
-#pragma GCC diagnostic pop
-    consolePrint("\n");
+    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
 }
 
 void consoleFlush()

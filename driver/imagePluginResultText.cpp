@@ -51,7 +51,7 @@ ResultText resultText(int32_t code)
 
 } // namespace
 
-QString imagePluginResultText(const int32_t& code, const QString& name, QString detail)
+QString imagePluginResultText(int32_t code, const QString& name, QString detail)
 {
     if (!detail.isEmpty())
         detail.prepend(QLatin1Char(' '));

@@ -1,9 +1,9 @@
 // The console message of a conversion result code.
 #pragma once
 
-#include "driver/ImagePluginResult.h"
+#include "convert/ImagePluginResult.h"
 
 #include <QString>
 
 /// The message for code, about name (usually empty), followed by the detail text when there is one.
-QString imagePluginResultText(const int32_t& code, const QString& name, QString detail);
+QString imagePluginResultText(int32_t code, const QString& name, QString detail);

@@ -2,13 +2,13 @@
 #include "driver/runSequence.h"
 
 #include "convert/MetadataAttributeList.h"
-#include "convert/convertFrame.h"
 #include "driver/consolePrint.h"
 #include "driver/findSequenceFrames.h"
 #include "driver/imagePluginResultText.h"
 #include "driver/jobIdText.h"
 #include "driver/localHostName.h"
 #include "driver/parseCommandLine.h"
+#include "multipart/convertFrame.h"
 
 #include <ImfThreading.h>
 
@@ -30,28 +30,23 @@ void fillFarmMetadata(MetadataAttributeList& list, const Options& options)
 }
 
 // One frame: a failure that escapes the conversion ends this frame only.
-ImagePluginResult convertOneFrame(const QString& inputPath, const QString& outputPath, MetadataAttributeList& list,
-                                  QString& detail)
+ImagePluginResult convertOneFrame(FrameJob& job)
 {
-    bool    verbose = true;
-    int64_t memoryLimit = kMemoryLimitMegabytes;
     try
     {
-        return convertFrame(inputPath, outputPath, &list, &verbose, &memoryLimit, &detail);
+        return convertFrame(job);
     }
     catch (const std::bad_alloc& error)
     {
-        detail = QString::fromUtf8(error.what());
-        return MemoryAllocationFailed;
+        return failWith(job, MemoryAllocationFailed, error);
     }
     catch (const std::exception& error)
     {
-        detail = QString::fromUtf8(error.what());
-        return UnhandledCError;
+        return failWith(job, UnhandledCError, error);
     }
     catch (...)
     {
-        detail = QStringLiteral("unknown exception");
+        job.detail = QStringLiteral("unknown exception");
         return UnhandledCError;
     }
 }
@@ -90,13 +85,18 @@ int runSequence(const Options& options)
         QString outputPath = options.noOverwrite ? options.directoryText + baseName + QStringLiteral("_crop.") +
                                                        slot.frameText + options.extension
                                                  : inputPath;
-        QString           detail;
-        ImagePluginResult result = convertOneFrame(inputPath, outputPath, *metadata, detail);
+        FrameJob job;
+        job.inputPath = inputPath;
+        job.outputPath = outputPath;
+        job.metadata = metadata.get();
+        job.console = consoleWrite;
+        job.memoryLimitMegabytes = kMemoryLimitMegabytes;
+        ImagePluginResult result = convertOneFrame(job);
         consolePrint("    ");
         if (result == Ok)
             consolePrint("done\n");
         else
-            consolePrint("%s\n", imagePluginResultText(result, QString(), detail).toLatin1().constData());
+            consolePrint("%s\n", imagePluginResultText(result, QString(), job.detail).toLatin1().constData());
         consoleFlush();
     }
     metadata.reset();

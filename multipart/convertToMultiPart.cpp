@@ -3,7 +3,6 @@
 
 #include "convert/collectHeaderAttributes.h"
 #include "convert/copyUnchangedFrame.h"
-#include "driver/consolePrint.h"
 #include "multipart/normalizeChannelName.h"
 #include "multipart/writeSinglePartAsMultiPart.h"
 #include "multipart_crop/cropMultiPartInput.h"
@@ -13,9 +12,21 @@
 
 #include <initializer_list>
 #include <limits>
-#include <memory>
+#include <optional>
 
 namespace {
+
+/// What the headers say about the whole frame.
+struct FrameLayout
+{
+    SinglePartLayout first;                ///< the first part, with alreadyCropped over every part
+    int              parts = 1;            ///< number of parts
+    bool             negativeWindow = false; ///< some part's data window starts below 0
+    bool             allScanline = true;   ///< no part is tiled
+    bool             isDeep = false;       ///< the first part holds deep data
+    bool             subsampled = false;   ///< some channel has an x or y sampling other than 1
+    int              layers = 0;           ///< layers of the first part, the colour channels counting as one
+};
 
 bool sizesDiffer(const Imath::Box2i& data, const Imath::Box2i& display)
 {
@@ -63,6 +74,15 @@ int64_t partPixelBytes(const Imf::Header& header)
     return bytes;
 }
 
+// The frame's pixel memory in megabytes; the library's exception when a header cannot be read passes on.
+int64_t pixelMegabytes(const Imf::MultiPartInputFile& input)
+{
+    int64_t bytes = 0;
+    for (int p = 0; p < input.parts(); ++p)
+        bytes = saturatingAdd(bytes, partPixelBytes(input.header(p)));
+    return bytes / 1048576;
+}
+
 // The number of layers of a part's channels: the colour channels R, G, B, A count as one.
 int layerCount(const Imf::Header& header, bool& hasCryptomatte)
 {
@@ -90,115 +110,125 @@ int layerCount(const Imf::Header& header, bool& hasCryptomatte)
     return layers.count();
 }
 
-} // namespace
-
-ImagePluginResult convertToMultiPart(Imf::MultiPartInputFile* inputFile, const QString& inputPath, QString outputPath,
-                                     MetadataAttributeList* metadata, bool* verbose, int64_t* memoryLimitMegabytes,
-                                     QString* detailText)
+// The first part's header, windows and kind; UnsupportedFormat when the header cannot be read.
+std::optional<ImagePluginResult> readFirstPart(const Imf::MultiPartInputFile& input, FrameJob& job,
+                                               FrameLayout& layout)
 {
-    std::unique_ptr<Imf::MultiPartInputFile> input(inputFile);
-    auto message = [&](const char* text) {
-        if (*verbose)
-            consoleMessage(QLatin1String(text));
-    };
-    auto copyUnchanged = [&](ImagePluginResult code) {
-        input.reset();
-        return copyUnchangedFrame(inputPath, outputPath, detailText, &code);
-    };
-
-    detailText->clear();
-    int  parts = input->parts();
-    bool multiPart = parts != 1;
-
-    SinglePartLayout layout;
-    bool             negativeWindow = false;
-    bool             allScanline = true;
-    bool             isDeep = false;
+    layout.parts = input.parts();
     try
     {
-        layout.header = input->header(0);
+        layout.first.header = input.header(0);
     }
     catch (const std::exception& error)
     {
-        *detailText = QString::fromUtf8(error.what());
-        return UnsupportedFormat;
+        return failWith(job, UnsupportedFormat, error);
     }
-    layout.dataWindow = layout.header.dataWindow();
-    layout.displayWindow = layout.header.displayWindow();
-    layout.alreadyCropped = sizesDiffer(layout.dataWindow, layout.displayWindow);
-    negativeWindow = isNegative(layout.dataWindow);
-    allScanline = !layout.header.hasTileDescription();
+    const Imf::Header& header = layout.first.header;
+    layout.first.dataWindow = header.dataWindow();
+    layout.first.displayWindow = header.displayWindow();
+    layout.first.alreadyCropped = sizesDiffer(layout.first.dataWindow, layout.first.displayWindow);
+    layout.negativeWindow = isNegative(layout.first.dataWindow);
+    layout.allScanline = !header.hasTileDescription();
+    layout.subsampled = hasSubsampledChannel(header);
     try
     {
-        if (layout.header.hasType())
-            isDeep = layout.header.type() == "deepscanline" || layout.header.type() == "deeptile";
+        if (header.hasType())
+            layout.isDeep = header.type() == "deepscanline" || header.type() == "deeptile";
     }
     catch (const std::exception& error)
     {
-        consolePrint("     Error: Unable to load file: %s\n", error.what());
-        isDeep = false;
+        printText(job, "     Error: Unable to load file: " + QByteArray(error.what()) + "\n");
+        layout.isDeep = false;
     }
-    if (!input->partComplete(0))
-        return WrongFileSize;
+    return std::nullopt;
+}
 
-    int layers = layerCount(layout.header, layout.hasCryptomatte);
-    collectHeaderAttributes(layout.header, *metadata);
-
-    bool subsampled = hasSubsampledChannel(layout.header);
+// Windows, tiling and sampling of the parts after the first; UnsupportedFormat when a header cannot be read.
+std::optional<ImagePluginResult> scanOtherParts(const Imf::MultiPartInputFile& input, FrameJob& job,
+                                                FrameLayout& layout)
+{
     try
     {
-        for (int p = 1; p < parts; ++p)
+        for (int p = 1; p < layout.parts; ++p)
         {
-            const Imf::Header& header = input->header(p);
-            allScanline = allScanline && !header.hasTileDescription();
-            layout.alreadyCropped = layout.alreadyCropped || sizesDiffer(header.dataWindow(), header.displayWindow());
-            negativeWindow = negativeWindow || isNegative(header.dataWindow());
-            subsampled = subsampled || hasSubsampledChannel(header);
+            const Imf::Header& header = input.header(p);
+            layout.allScanline = layout.allScanline && !header.hasTileDescription();
+            layout.first.alreadyCropped =
+                layout.first.alreadyCropped || sizesDiffer(header.dataWindow(), header.displayWindow());
+            layout.negativeWindow = layout.negativeWindow || isNegative(header.dataWindow());
+            layout.subsampled = layout.subsampled || hasSubsampledChannel(header);
         }
     }
     catch (const std::exception& error)
     {
-        *detailText = QString::fromUtf8(error.what());
-        return UnsupportedFormat;
+        return failWith(job, UnsupportedFormat, error);
     }
-    if (negativeWindow)
-        message("    Negative data window not supported for cropping.");
+    return std::nullopt;
+}
 
-    if ((layout.alreadyCropped && (multiPart || layers == 1)) || isDeep || negativeWindow)
+// Frames that are never read: cropped multi-part or single-layer frames, deep frames and negative origins.
+bool isCopyOnly(const FrameLayout& layout)
+{
+    bool multiPart = layout.parts != 1;
+    return (layout.first.alreadyCropped && (multiPart || layout.layers == 1)) || layout.isDeep ||
+           layout.negativeWindow;
+}
+
+} // namespace
+
+ImagePluginResult convertToMultiPart(std::unique_ptr<Imf::MultiPartInputFile> input, FrameJob& job)
+{
+    auto copyUnchanged = [&](ImagePluginResult code) {
+        input.reset();
+        return copyUnchangedFrame(job, code);
+    };
+
+    job.detail.clear();
+    FrameLayout layout;
+    if (std::optional<ImagePluginResult> failed = readFirstPart(*input, job, layout))
+        return *failed;
+    if (!input->partComplete(0))
+        return WrongFileSize;
+    layout.layers = layerCount(layout.first.header, layout.first.hasCryptomatte);
+    collectHeaderAttributes(layout.first.header, *job.metadata);
+    if (std::optional<ImagePluginResult> failed = scanOtherParts(*input, job, layout))
+        return *failed;
+
+    if (layout.negativeWindow)
+        printMessage(job, QStringLiteral("    Negative data window not supported for cropping."));
+    if (isCopyOnly(layout))
     {
-        message("openEXR: Copy only (already cropped and multipart or DeepData or Negative Borders).");
+        printMessage(job, QStringLiteral("openEXR: Copy only (already cropped and multipart or DeepData or Negative "
+                                         "Borders)."));
         return copyUnchanged(Ok);
     }
-    if (subsampled)
+    if (layout.subsampled)
     {
-        message("openEXR: Copy only (subsampled channels).");
+        printMessage(job, QStringLiteral("openEXR: Copy only (subsampled channels)."));
         return copyUnchanged(Ok);
     }
 
-    int64_t bytes = 0;
+    int64_t megabytes = 0;
     try
     {
-        for (int p = 0; p < parts; ++p)
-            bytes = saturatingAdd(bytes, partPixelBytes(input->header(p)));
+        megabytes = pixelMegabytes(*input);
     }
     catch (const std::exception& error)
     {
-        *detailText = QString::fromUtf8(error.what());
-        return UnsupportedFormat;
+        return failWith(job, UnsupportedFormat, error);
     }
-    int64_t megabytes = bytes / 1048576;
-    if (megabytes > *memoryLimitMegabytes)
+    if (megabytes > job.memoryLimitMegabytes)
     {
-        if (*verbose)
-            consoleMessage(QStringLiteral("   Loading the image would require %1 MB memory. This application limit is %2 MB")
-                               .arg(megabytes)
-                               .arg(*memoryLimitMegabytes));
+        printMessage(job, QStringLiteral("   Loading the image would require %1 MB memory. This application limit is "
+                                         "%2 MB")
+                              .arg(megabytes)
+                              .arg(job.memoryLimitMegabytes));
         return copyUnchanged(DimensionsLargerThanBuffer);
     }
 
-    if (multiPart)
-        return cropMultiPartInput(*input, inputPath, outputPath, *metadata, detailText, verbose, &isDeep, &allScanline,
-                                  &layout.hasCryptomatte);
-    return writeSinglePartAsMultiPart(std::move(input), layout, inputPath, outputPath, *metadata, *verbose,
-                                      detailText);
+    if (layout.parts != 1)
+        return cropMultiPartInput(*input, MultiPartFacts{layout.isDeep, layout.allScanline,
+                                                         layout.first.hasCryptomatte},
+                                  job);
+    return writeSinglePartAsMultiPart(std::move(input), layout.first, job);
 }

@@ -1,16 +1,12 @@
 // Layout analysis and conversion decision: what happens to one opened frame.
 #pragma once
 
-#include "convert/MetadataAttributeList.h"
-#include "driver/ImagePluginResult.h"
+#include "convert/FrameJob.h"
 
 #include <ImfMultiPartInputFile.h>
 
-#include <QString>
-#include <cstdint>
+#include <memory>
 
 /// Takes stock of the frame's parts and takes one way out: copy unchanged, refuse over the memory limit (and copy),
-/// crop a multi-part file, or rewrite a single-part file as cropped multi-part. Deletes input on every way out.
-ImagePluginResult convertToMultiPart(Imf::MultiPartInputFile* input, const QString& inputPath, QString outputPath,
-                                     MetadataAttributeList* metadata, bool* verbose, int64_t* memoryLimitMegabytes,
-                                     QString* detailText);
+/// crop a multi-part file, or rewrite a single-part file as cropped multi-part. The input is closed on every way out.
+ImagePluginResult convertToMultiPart(std::unique_ptr<Imf::MultiPartInputFile> input, FrameJob& job);

@@ -6,7 +6,6 @@
 #include "convert/findCropWindow.h"
 #include "convert/stampMetadata.h"
 #include "convert/writePartsAtomically.h"
-#include "driver/consolePrint.h"
 #include "multipart/makePartNamesUnique.h"
 #include "multipart_crop/channelEntries.h"
 
@@ -16,9 +15,18 @@
 #include <ImfStandardAttributes.h>
 
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace {
+
+/// The parts to write: one header and one frame buffer per layer and view, the frame buffers pointing into the
+/// planes that the input is read into.
+struct OutputParts
+{
+    std::vector<Imf::Header>      headers;      ///< one per output part
+    std::vector<Imf::FrameBuffer> frameBuffers; ///< one per output part
+};
 
 bool isColourChannel(const char* name)
 {
@@ -26,126 +34,146 @@ bool isColourChannel(const char* name)
            std::strcmp(name, "A") == 0;
 }
 
-} // namespace
-
-ImagePluginResult writeSinglePartAsMultiPart(std::unique_ptr<Imf::MultiPartInputFile> input,
-                                             const SinglePartLayout& layout, const QString& inputPath,
-                                             const QString& outputPath, const MetadataAttributeList& metadata,
-                                             bool verbose, QString* detailText)
+// Whether a channel is read: every channel, or of a Cryptomatte frame only the colour channels.
+bool isRead(const SinglePartLayout& layout, const char* name)
 {
-    auto message = [&](const QString& text) {
-        if (verbose)
-            consoleMessage(text);
-    };
-    const Imath::Box2i& dataWindow = layout.dataWindow;
-    const int32_t       width = dataWindow.max.x - dataWindow.min.x + 1;
-    const int32_t       height = dataWindow.max.y - dataWindow.min.y + 1;
-    const Imf::Header&  inputHeader = layout.header;
+    return !layout.hasCryptomatte || isColourChannel(name);
+}
 
-    // Channel buffers, one per channel in channel-list order, and the input frame buffer over them.
-    const Imf::ChannelList&    channels = inputHeader.channels();
-    std::vector<ChannelBuffer> buffers;
+// One buffer per channel in channel-list order, a plane for each channel that is read, and the input frame
+// buffer over them; false when a plane cannot be had.
+bool allocateChannelBuffers(const SinglePartLayout& layout, std::vector<ChannelBuffer>& buffers,
+                            Imf::FrameBuffer& frameBuffer)
+{
+    const Imath::Box2i&     window = layout.dataWindow;
+    const Imf::ChannelList& channels = layout.header.channels();
     for (Imf::ChannelList::ConstIterator it = channels.begin(); it != channels.end(); ++it)
         buffers.emplace_back();
-    Imf::FrameBuffer inputFrameBuffer;
-    size_t           i = 0;
+    size_t i = 0;
     for (Imf::ChannelList::ConstIterator it = channels.begin(); it != channels.end(); ++it, ++i)
     {
         ChannelBuffer& buffer = buffers[i];
         buffer.name.set(it.name());
         buffer.pixelType = it.channel().type;
-        if (layout.hasCryptomatte && !isColourChannel(it.name()))
+        if (!isRead(layout, it.name()))
             continue;
-        allocatePlane(buffer, width, height, dataWindow.min.x, dataWindow.min.y);
-        if (buffer.data)
-            inputFrameBuffer.insert(it.name(), librarySlice(buffer));
+        allocatePlane(buffer, window.max.x - window.min.x + 1, window.max.y - window.min.y + 1, window.min.x,
+                      window.min.y);
+        if (!buffer.data)
+            return false;
+        frameBuffer.insert(it.name(), librarySlice(buffer));
     }
-    i = 0;
-    for (Imf::ChannelList::ConstIterator it = channels.begin(); it != channels.end(); ++it, ++i)
-        if (!(layout.hasCryptomatte && !isColourChannel(it.name())) && !activePlane(buffers[i]))
-            return MemoryAllocationFailed;
     releaseUnusedPlaneMemory();
+    return true;
+}
 
-    // Output parts: one per layer and view.
-    std::string defaultView;
+// The output headers and frame buffers; false when the parts cannot be given distinct names.
+bool buildOutputParts(const Imf::MultiPartInputFile& input, const SinglePartLayout& layout,
+                      const std::vector<ChannelBuffer>& buffers, OutputParts& parts)
+{
+    const Imf::Header& inputHeader = layout.header;
+    std::string        defaultView;
     if (Imf::hasMultiView(inputHeader) && !Imf::multiView(inputHeader).empty())
         defaultView = Imf::multiView(inputHeader).front();
     std::vector<ChannelEntry> entries;
-    collectChannelEntries(*input, entries);
+    collectChannelEntries(input, entries);
     int32_t partCount = groupChannelsIntoParts(entries, defaultView);
 
-    std::vector<Imf::Header>      headers;
-    std::vector<Imf::FrameBuffer> frameBuffers(static_cast<size_t>(partCount));
-    if (!layout.hasCryptomatte)
+    parts.frameBuffers.resize(size_t(partCount));
+    for (int32_t p = 0; p < partCount; ++p)
     {
-        for (int32_t p = 0; p < partCount; ++p)
-        {
-            headers.emplace_back(layout.displayWindow, dataWindow, inputHeader.pixelAspectRatio(), Imath::V2f(0, 0),
-                                 inputHeader.screenWindowWidth(), Imf::INCREASING_Y, Imf::ZIPS_COMPRESSION);
-            headers.back().setName("");
-        }
-        if (!makePartNamesUnique(headers))
-            return UnhandledCError;
-        for (size_t k = 0; k < entries.size(); ++k)
-        {
-            const ChannelEntry& entry = entries[k];
-            Imf::Header&        header = headers[size_t(entry.part)];
-            header.channels().insert(entry.fullName, Imf::Channel(Imf::PixelType(buffers[k].pixelType), 1, 1, false));
-            if (!entry.view.empty())
-                header.setView(entry.view);
-            frameBuffers[size_t(entry.part)].insert(entry.fullName, librarySlice(buffers[k]));
-        }
+        parts.headers.emplace_back(layout.displayWindow, layout.dataWindow, inputHeader.pixelAspectRatio(),
+                                   Imath::V2f(0, 0), inputHeader.screenWindowWidth(), Imf::INCREASING_Y,
+                                   Imf::ZIPS_COMPRESSION);
+        parts.headers.back().setName("");
     }
+    if (!makePartNamesUnique(parts.headers))
+        return false;
+    for (size_t k = 0; k < entries.size(); ++k)
+    {
+        const ChannelEntry& entry = entries[k];
+        Imf::Header&        header = parts.headers[size_t(entry.part)];
+        header.channels().insert(entry.fullName, Imf::Channel(Imf::PixelType(buffers[k].pixelType), 1, 1, false));
+        if (!entry.view.empty())
+            header.setView(entry.view);
+        parts.frameBuffers[size_t(entry.part)].insert(entry.fullName, librarySlice(buffers[k]));
+    }
+    for (Imf::Header& header : parts.headers)
+        header.setType("scanlineimage");
+    return true;
+}
 
-    // Every pixel is read and the input closed before anything is written, so the output may replace the input.
+// Reads the whole part into the planes; DataError (or MemoryAllocationFailed) with the library's text on failure.
+std::optional<ImagePluginResult> readPixels(Imf::MultiPartInputFile& input, const Imath::Box2i& window,
+                                            const Imf::FrameBuffer& frameBuffer, FrameJob& job)
+{
     try
     {
-        Imf::InputPart part(*input, 0);
-        part.setFrameBuffer(inputFrameBuffer);
-        part.readPixels(dataWindow.min.y, dataWindow.max.y);
+        Imf::InputPart part(input, 0);
+        part.setFrameBuffer(frameBuffer);
+        part.readPixels(window.min.y, window.max.y);
     }
     catch (const std::bad_alloc& error)
     {
-        *detailText = QString::fromUtf8(error.what());
-        return MemoryAllocationFailed;
+        return failWith(job, MemoryAllocationFailed, error);
     }
     catch (const std::exception& error)
     {
-        *detailText = QString::fromUtf8(error.what());
-        return *detailText == QLatin1String("bad allocation") ? MemoryAllocationFailed : DataError;
+        ImagePluginResult code = QLatin1String(error.what()) == QLatin1String("bad allocation") ? MemoryAllocationFailed
+                                                                                               : DataError;
+        return failWith(job, code, error);
     }
+    return std::nullopt;
+}
+
+// Sets the window every part is written with and stamps the first part: the crop window for a full-size frame,
+// the input's own window for a frame that is already cropped.
+void chooseWrittenWindow(const SinglePartLayout& layout, const std::vector<ChannelBuffer>& buffers,
+                         OutputParts& parts, FrameJob& job)
+{
+    if (layout.alreadyCropped)
+    {
+        stampMetadata(parts.headers[0], *job.metadata, true, true);
+        printMessage(job, QStringLiteral("openEXR: Saving as EXR2.0 multiPart (was EXR1.0 with cropped or deep data)"));
+        return;
+    }
+    const Imath::Box2i& dataWindow = layout.dataWindow;
+    Imath::Box2i crop = findCropWindow(dataWindow.max.y - dataWindow.min.y + 1, dataWindow.max.x - dataWindow.min.x + 1,
+                                       int32_t(buffers.size()), buffers.data());
+    printMessage(job, cropLine("    EXR convert to multipart + cropped:  ", crop,
+                               keptShare(crop, layout.displayWindow)));
+    Imath::Box2i window(dataWindow.min + crop.min, dataWindow.min + crop.max);
+    for (Imf::Header& header : parts.headers)
+        header.dataWindow() = window;
+    stampMetadata(parts.headers[0], *job.metadata, true, true);
+    printMessage(job, QStringLiteral("openEXR: Save converted multiPartOutputFile"));
+}
+
+} // namespace
+
+ImagePluginResult writeSinglePartAsMultiPart(std::unique_ptr<Imf::MultiPartInputFile> input,
+                                             const SinglePartLayout& layout, FrameJob& job)
+{
+    std::vector<ChannelBuffer> buffers;
+    Imf::FrameBuffer           inputFrameBuffer;
+    if (!allocateChannelBuffers(layout, buffers, inputFrameBuffer))
+        return MemoryAllocationFailed;
+    OutputParts parts;
+    if (!layout.hasCryptomatte && !buildOutputParts(*input, layout, buffers, parts))
+        return UnhandledCError;
+
+    // Every pixel is read and the input closed before anything is written, so the output may replace the input.
+    if (std::optional<ImagePluginResult> failed = readPixels(*input, layout.dataWindow, inputFrameBuffer, job))
+        return *failed;
     input.reset();
 
     if (layout.hasCryptomatte)
     {
-        message(QStringLiteral("   We do not resave Deep Data or Cryptomatte images."));
-        ImagePluginResult ok = Ok;
-        return copyUnchangedFrame(inputPath, outputPath, detailText, &ok);
+        printMessage(job, QStringLiteral("   We do not resave Deep Data or Cryptomatte images."));
+        return copyUnchangedFrame(job, Ok);
     }
-
-    for (Imf::Header& header : headers)
-        header.setType("scanlineimage");
-    const bool cropped = true;
-    const bool converted = true;
-    if (layout.alreadyCropped)
-    {
-        stampMetadata(headers[0], metadata, &cropped, &converted);
-        message(QStringLiteral("openEXR: Saving as EXR2.0 multiPart (was EXR1.0 with cropped or deep data)"));
-    }
-    else
-    {
-        CropWindow crop = findCropWindow(height, width, int32_t(buffers.size()), buffers.data());
-        float      share = keptShare(crop, layout.displayWindow.max.x - layout.displayWindow.min.x + 1,
-                                     layout.displayWindow.max.y - layout.displayWindow.min.y + 1);
-        message(cropLine("    EXR convert to multipart + cropped:  ", crop, share));
-        Imath::Box2i window(Imath::V2i(dataWindow.min.x + crop.minX, dataWindow.min.y + crop.minY),
-                            Imath::V2i(dataWindow.min.x + crop.maxX, dataWindow.min.y + crop.maxY));
-        for (Imf::Header& header : headers)
-            header.dataWindow() = window;
-        stampMetadata(headers[0], metadata, &cropped, &converted);
-        message(QStringLiteral("openEXR: Save converted multiPartOutputFile"));
-    }
-    if (outputPath.isEmpty())
+    chooseWrittenWindow(layout, buffers, parts, job);
+    if (job.outputPath.isEmpty())
         return Ok;
-    return writePartsAtomically(outputPath, headers, frameBuffers, detailText) ? Ok : FailedToSaveFile;
+    return writePartsAtomically(job.outputPath, parts.headers, parts.frameBuffers, job.detail) ? Ok : FailedToSaveFile;
 }

@@ -1,13 +1,11 @@
 // The multi-part conversion writer: a single-part frame rewritten as scan-line parts, one per layer and view.
 #pragma once
 
-#include "convert/MetadataAttributeList.h"
-#include "driver/ImagePluginResult.h"
+#include "convert/FrameJob.h"
 
 #include <ImfHeader.h>
 #include <ImfMultiPartInputFile.h>
 
-#include <QString>
 #include <memory>
 
 /// What the layout analysis found out about a single-part frame.
@@ -21,8 +19,7 @@ struct SinglePartLayout
 };
 
 /// Reads every channel once, splits the channels into parts by layer and view, and writes them cropped (or with
-/// the input's window when already cropped) to outputPath; a Cryptomatte frame is copied instead. Deletes input.
+/// the input's window when already cropped) to the job's output path; a Cryptomatte frame is copied instead.
+/// The input is closed once its pixels are read.
 ImagePluginResult writeSinglePartAsMultiPart(std::unique_ptr<Imf::MultiPartInputFile> input,
-                                             const SinglePartLayout& layout, const QString& inputPath,
-                                             const QString& outputPath, const MetadataAttributeList& metadata,
-                                             bool verbose, QString* detailText);
+                                             const SinglePartLayout& layout, FrameJob& job);

@@ -6,7 +6,6 @@
 #include "convert/findCropWindow.h"
 #include "convert/stampMetadata.h"
 #include "convert/writePartsAtomically.h"
-#include "driver/consolePrint.h"
 
 #include <ImfChannelList.h>
 #include <Iex.h>
@@ -14,21 +13,12 @@
 #include <ImfPartType.h>
 
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace {
 
-int32_t totalChannelCount(Imf::MultiPartInputFile& input)
-{
-    int32_t count = 0;
-    for (int p = 0; p < input.parts(); ++p)
-        for (Imf::ChannelList::ConstIterator it = input.header(p).channels().begin();
-             it != input.header(p).channels().end(); ++it)
-            ++count;
-    return count;
-}
-
-// Running indices of the first channels named R, G, B and A; 0, 1, 2, 3 until such a channel is seen.
+/// Running indices of the first channels named R, G, B and A; 0, 1, 2, 3 until such a channel is seen.
 struct ColourIndices
 {
     int32_t index[4] = {0, 1, 2, 3};
@@ -47,43 +37,84 @@ struct ColourIndices
     bool contains(int32_t k) const { return k == index[0] || k == index[1] || k == index[2] || k == index[3]; }
 };
 
-} // namespace
-
-ImagePluginResult cropMultiPartInput(Imf::MultiPartInputFile& input, QString inputPath, QString outputPath,
-                                     const MetadataAttributeList& metadata, QString* detailText, const bool* verbose,
-                                     const bool* isDeep, const bool* allScanline, const bool* hasCryptomatte)
+/// Everything held for one multi-part frame: one buffer per channel of all parts, and per part its output
+/// header and the frame buffer over its buffers.
+struct MultiPartFrame
 {
-    auto message = [&](const QString& text) {
-        if (*verbose)
-            consoleMessage(text);
-    };
-    auto copyThrough = [&]() {
-        ImagePluginResult ok = Ok;
-        return copyUnchangedFrame(inputPath, outputPath, detailText, &ok);
-    };
+    std::vector<ChannelBuffer>    table;                  ///< channel k of the file in record k
+    int32_t                       channels = 0;           ///< records entered
+    std::vector<Imf::Header>      headers;                ///< one output header per part
+    std::vector<Imf::FrameBuffer> frameBuffers;           ///< one frame buffer per part
+    Imath::Box2i                  dataWindow;             ///< part 0's data window, shared by every part
+    Imath::Box2i                  displayWindow;          ///< part 0's display window
+    bool                          alreadyCropped = false; ///< part 0's data window is smaller than its display window
 
-    // Phase 1: output headers, the geometry check and the channel table.
-    const int                     parts = input.parts();
-    std::vector<ChannelBuffer>    table;
-    std::vector<Imf::Header>      headers;
-    std::vector<Imf::FrameBuffer> frameBuffers;
-    Imath::Box2i                  referenceData;
-    Imath::Box2i                  referenceDisplay;
-    int32_t                       width = 0;
-    int32_t                       height = 0;
-    bool                          alreadyCropped = false;
-    ColourIndices                 colours;
-    int32_t                       k = 0;
+    int32_t width() const { return dataWindow.max.x - dataWindow.min.x + 1; }
+    int32_t height() const { return dataWindow.max.y - dataWindow.min.y + 1; }
+};
+
+int32_t totalChannelCount(const Imf::MultiPartInputFile& input)
+{
+    int32_t count = 0;
+    for (int p = 0; p < input.parts(); ++p)
+        for (Imf::ChannelList::ConstIterator it = input.header(p).channels().begin();
+             it != input.header(p).channels().end(); ++it)
+            ++count;
+    return count;
+}
+
+// A scan-line output header with the input part's geometry, name and view.
+Imf::Header outputHeaderFor(const Imf::Header& header)
+{
+    Imf::Header output(header.displayWindow(), header.dataWindow(), header.pixelAspectRatio(), Imath::V2f(0, 0),
+                       header.screenWindowWidth(), Imf::INCREASING_Y, Imf::ZIPS_COMPRESSION);
+    if (header.hasName())
+        output.setName(header.name());
+    if (header.hasView())
+        output.setView(header.view());
+    return output;
+}
+
+// Enters the channels of one part into the table, the part's output header and frame buffer. Planes are only
+// allocated when the frame's pixels will be read.
+void enterChannels(const Imf::Header& header, bool readPixels, const MultiPartFacts& facts, ColourIndices& colours,
+                   MultiPartFrame& frame)
+{
+    Imf::Header&      output = frame.headers.back();
+    Imf::FrameBuffer& frameBuffer = frame.frameBuffers.back();
+    for (Imf::ChannelList::ConstIterator it = header.channels().begin(); it != header.channels().end();
+         ++it, ++frame.channels)
+    {
+        ChannelBuffer& buffer = frame.table[size_t(frame.channels)];
+        buffer.name.set(it.name());
+        colours.note(it.name(), frame.channels);
+        buffer.pixelType = it.channel().type;
+        if (facts.hasCryptomatte && !colours.contains(frame.channels))
+            continue;
+        output.channels().insert(it.name(), it.channel());
+        if (!readPixels)
+            continue;
+        allocatePlane(buffer, frame.width(), frame.height(), frame.dataWindow.min.x, frame.dataWindow.min.y);
+        if (buffer.data)
+            frameBuffer.insert(it.name(), librarySlice(buffer));
+    }
+}
+
+// Enters every part (only the first of a Cryptomatte frame). Ends the frame with UnsupportedFormat when a header
+// cannot be read, and with Ok, writing nothing, when a part's windows differ from the first part's.
+std::optional<ImagePluginResult> enterParts(const Imf::MultiPartInputFile& input, const MultiPartFacts& facts,
+                                            MultiPartFrame& frame, FrameJob& job)
+{
     try
     {
-        table.resize(size_t(totalChannelCount(input)));
+        frame.table.resize(size_t(totalChannelCount(input)));
     }
     catch (const std::length_error& error)
     {
-        *detailText = QString::fromUtf8(error.what());
-        return UnsupportedFormat;
+        return failWith(job, UnsupportedFormat, error);
     }
-    for (int i = 0; i < parts; ++i)
+    ColourIndices colours;
+    for (int i = 0; i < input.parts(); ++i)
     {
         Imf::Header header;
         try
@@ -92,104 +123,99 @@ ImagePluginResult cropMultiPartInput(Imf::MultiPartInputFile& input, QString inp
         }
         catch (const std::exception& error)
         {
-            *detailText = QString::fromUtf8(error.what());
-            return UnsupportedFormat;
+            return failWith(job, UnsupportedFormat, error);
         }
-        headers.emplace_back(header.displayWindow(), header.dataWindow(), header.pixelAspectRatio(), Imath::V2f(0, 0),
-                             header.screenWindowWidth(), Imf::INCREASING_Y, Imf::ZIPS_COMPRESSION);
-        Imf::Header& output = headers.back();
-        if (header.hasName())
-            output.setName(header.name());
-        if (header.hasView())
-            output.setView(header.view());
-        frameBuffers.emplace_back();
+        frame.headers.push_back(outputHeaderFor(header));
+        frame.frameBuffers.emplace_back();
         if (i == 0)
         {
-            referenceData = header.dataWindow();
-            referenceDisplay = header.displayWindow();
-            width = referenceData.max.x - referenceData.min.x + 1;
-            height = referenceData.max.y - referenceData.min.y + 1;
+            frame.dataWindow = header.dataWindow();
+            frame.displayWindow = header.displayWindow();
         }
-        if (header.dataWindow() != referenceData || header.displayWindow() != referenceDisplay)
+        if (header.dataWindow() != frame.dataWindow || header.displayWindow() != frame.displayWindow)
         {
-            message(QStringLiteral("openEXR: part sizes do not match"));
+            printMessage(job, QStringLiteral("openEXR: part sizes do not match"));
             return Ok;
         }
-        alreadyCropped = width != referenceDisplay.max.x - referenceDisplay.min.x + 1 ||
-                         height != referenceDisplay.max.y - referenceDisplay.min.y + 1;
-        for (Imf::ChannelList::ConstIterator it = header.channels().begin(); it != header.channels().end(); ++it, ++k)
-        {
-            ChannelBuffer& buffer = table[size_t(k)];
-            buffer.name.set(it.name());
-            colours.note(it.name(), k);
-            buffer.pixelType = it.channel().type;
-            if (*hasCryptomatte && !colours.contains(k))
-                continue;
-            output.channels().insert(it.name(), it.channel());
-            if (alreadyCropped || *isDeep || *hasCryptomatte)
-                continue; // copied through below: no pixel is needed
-            allocatePlane(buffer, width, height, referenceData.min.x, referenceData.min.y);
-            if (buffer.data)
-                frameBuffers.back().insert(it.name(), librarySlice(buffer));
-        }
-        if (*hasCryptomatte)
+        frame.alreadyCropped = frame.width() != frame.displayWindow.max.x - frame.displayWindow.min.x + 1 ||
+                               frame.height() != frame.displayWindow.max.y - frame.displayWindow.min.y + 1;
+        bool copiedThrough = frame.alreadyCropped || facts.isDeep || facts.hasCryptomatte;
+        enterChannels(header, !copiedThrough, facts, colours, frame);
+        if (facts.hasCryptomatte)
             break;
     }
+    return std::nullopt;
+}
 
-    // Phase 2: frames that are copied through without reading a pixel.
-    if (alreadyCropped || *isDeep || *hasCryptomatte)
-    {
-        message(QStringLiteral("openEXR: Copy only (already cropped and multipart or DeepData)."));
-        return copyThrough();
-    }
-    for (int32_t r = 0; r < k; ++r)
-        if (!activePlane(table[size_t(r)]))
-            return MemoryAllocationFailed;
-    releaseUnusedPlaneMemory();
-
-    // Phase 3: every pixel of every part is read before anything is written.
+// Reads every part into the planes; DataError with the library's text on failure. A deep later part is refused:
+// the library would hand it over flattened, and its samples must never be lost that way.
+std::optional<ImagePluginResult> readParts(Imf::MultiPartInputFile& input, const MultiPartFrame& frame,
+                                           FrameJob& job)
+{
     try
     {
-        for (int i = 0; i < parts; ++i)
+        for (int i = 0; i < input.parts(); ++i)
         {
-            // The library would hand a deep part over flattened; its samples must never be lost that way.
             const Imf::Header& header = input.header(i);
             if (header.hasType() && Imf::isDeepData(header.type()))
                 throw Iex::InputExc("Part " + std::to_string(i) + " holds deep data, which is not read as a flat image.");
             Imf::InputPart part(input, i);
-            part.setFrameBuffer(frameBuffers[size_t(i)]);
-            part.readPixels(referenceData.min.y, referenceData.max.y);
+            part.setFrameBuffer(frame.frameBuffers[size_t(i)]);
+            part.readPixels(frame.dataWindow.min.y, frame.dataWindow.max.y);
         }
     }
     catch (const std::exception& error)
     {
-        *detailText = QString::fromUtf8(error.what());
-        return DataError;
+        return failWith(job, DataError, error);
     }
+    return std::nullopt;
+}
 
-    // Phase 4: one crop window for the whole file.
-    CropWindow crop = findCropWindow(height, width, k, table.data());
-    if (cropGainsNothing(crop, width, height) && *allScanline)
-    {
-        message(QStringLiteral("openEXR: Copy only (already in scanline-mode and multipart, crop not required)."));
-        return copyThrough();
-    }
-    float share = keptShare(crop, referenceDisplay.max.x - referenceDisplay.min.x + 1,
-                            referenceDisplay.max.y - referenceDisplay.min.y + 1);
-    message(cropLine("    EXR(multipart) convert to cropped:    ", crop, share));
-    if (outputPath.isEmpty())
-        return Ok;
-
-    // Phase 5: writing.
-    Imath::Box2i window(Imath::V2i(referenceData.min.x + crop.minX, referenceData.min.y + crop.minY),
-                        Imath::V2i(referenceData.min.x + crop.maxX, referenceData.min.y + crop.maxY));
-    for (Imf::Header& header : headers)
+// Writes every part with the crop window, the farm stamps on the first.
+ImagePluginResult writeCropped(MultiPartFrame& frame, const Imath::Box2i& crop, FrameJob& job)
+{
+    Imath::Box2i window(frame.dataWindow.min + crop.min, frame.dataWindow.min + crop.max);
+    for (Imf::Header& header : frame.headers)
     {
         header.dataWindow() = window;
         header.setType("scanlineimage");
     }
-    const bool cropped = true;
-    const bool converted = false;
-    stampMetadata(headers[0], metadata, &cropped, &converted);
-    return writePartsAtomically(outputPath, headers, frameBuffers, detailText) ? Ok : FailedToSaveFile;
+    stampMetadata(frame.headers[0], *job.metadata, true, false);
+    return writePartsAtomically(job.outputPath, frame.headers, frame.frameBuffers, job.detail) ? Ok
+                                                                                               : FailedToSaveFile;
+}
+
+} // namespace
+
+ImagePluginResult cropMultiPartInput(Imf::MultiPartInputFile& input, const MultiPartFacts& facts, FrameJob& job)
+{
+    MultiPartFrame frame;
+    if (std::optional<ImagePluginResult> ended = enterParts(input, facts, frame, job))
+        return *ended;
+    if (frame.alreadyCropped || facts.isDeep || facts.hasCryptomatte)
+    {
+        printMessage(job, QStringLiteral("openEXR: Copy only (already cropped and multipart or DeepData)."));
+        return copyUnchangedFrame(job, Ok);
+    }
+    for (int32_t r = 0; r < frame.channels; ++r)
+        if (!activePlane(frame.table[size_t(r)]))
+            return MemoryAllocationFailed;
+    releaseUnusedPlaneMemory();
+
+    // Every pixel of every part is read before anything is written.
+    if (std::optional<ImagePluginResult> failed = readParts(input, frame, job))
+        return *failed;
+
+    Imath::Box2i crop = findCropWindow(frame.height(), frame.width(), frame.channels, frame.table.data());
+    if (cropGainsNothing(crop, frame.width(), frame.height()) && facts.allScanline)
+    {
+        printMessage(job, QStringLiteral("openEXR: Copy only (already in scanline-mode and multipart, crop not "
+                                         "required)."));
+        return copyUnchangedFrame(job, Ok);
+    }
+    printMessage(job, cropLine("    EXR(multipart) convert to cropped:    ", crop,
+                               keptShare(crop, frame.displayWindow)));
+    if (job.outputPath.isEmpty())
+        return Ok;
+    return writeCropped(frame, crop, job);
 }

@@ -1,15 +1,18 @@
 // The crop of frames that are already multi-part: one crop window for all parts, written as scan-line parts.
 #pragma once
 
-#include "convert/MetadataAttributeList.h"
-#include "driver/ImagePluginResult.h"
+#include "convert/FrameJob.h"
 
 #include <ImfMultiPartInputFile.h>
 
-#include <QString>
+/// What the layout analysis found out about a multi-part frame.
+struct MultiPartFacts
+{
+    bool isDeep = false;         ///< the first part holds deep data
+    bool allScanline = true;     ///< no part is tiled
+    bool hasCryptomatte = false; ///< a channel of the first part belongs to a Cryptomatte layer
+};
 
 /// Checks that all parts share one geometry, reads every part, finds one crop window over all channels and
 /// rewrites the frame with it, or copies the frame through when it is cropped, deep, Cryptomatte, or gains no crop.
-ImagePluginResult cropMultiPartInput(Imf::MultiPartInputFile& input, QString inputPath, QString outputPath,
-                                     const MetadataAttributeList& metadata, QString* detailText, const bool* verbose,
-                                     const bool* isDeep, const bool* allScanline, const bool* hasCryptomatte);
+ImagePluginResult cropMultiPartInput(Imf::MultiPartInputFile& input, const MultiPartFacts& facts, FrameJob& job);

@@ -1,0 +1,33 @@
+// Console lines and failure texts of one frame's conversion.
+#include "convert/FrameJob.h"
+
+#include <cstdio>
+#include <vector>
+
+void printMessage(const FrameJob& job, const QString& message)
+{
+    if (!job.verbose)
+        return;
+    // The message is the format on purpose: the tool's messages spell a percent sign as "%%".
+    QByteArray format = message.toLatin1();
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-security"
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    int length = std::snprintf(nullptr, 0, format.constData());
+    std::vector<char> text(size_t(length > 0 ? length : 0) + 1);
+    std::snprintf(text.data(), text.size(), format.constData());
+#pragma GCC diagnostic pop
+    printText(job, "    " + QByteArray(text.data(), length > 0 ? length : 0) + "\n");
+}
+
+void printText(const FrameJob& job, const QByteArray& text)
+{
+    if (job.console)
+        job.console(text);
+}
+
+ImagePluginResult failWith(FrameJob& job, ImagePluginResult code, const std::exception& error)
+{
+    job.detail = QString::fromUtf8(error.what());
+    return code;
+}
