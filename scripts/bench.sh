@@ -22,7 +22,8 @@ fi
 tool="$root/build/zqExrCropRegion"
 floor="$root/build/bench/floor"
 search="$root/build/bench/cropSearch"
-make="$root/build/bench/makeFrames"
+make="$root/build/tools/zqMakeFrame"
+source "$root/scripts/frameRecipes.sh"
 oiiotool="$(command -v oiiotool || true)"
 
 work="$(mktemp -d /tmp/zqbench.XXXXXX)"
@@ -70,11 +71,11 @@ log "generating frames in $work"
 for entry in "${cases[@]}"; do
   read -r size variant width height <<<"$entry"
   mkdir -p "$work/$size-$variant/floor" "$work/$size-$variant/oiio"
-  "$make" "$work/$size-$variant" shot 1 1 "$width" "$height" "$variant" &
+  "$make" -n 1-1 "$work/$size-$variant/shot.####.exr" "$(benchRecipe "$variant" "$width" "$height")" &
   if [ "$(jobs -r | wc -l)" -ge 2 ]; then wait -n; fi
 done
 mkdir -p "$work/sequence/floor"
-"$make" "$work/sequence" shot 1 "$sequenceFrames" 1920 1080 crop &
+"$make" -n 1-"$sequenceFrames" "$work/sequence/shot.####.exr" "$(benchRecipe crop 1920 1080)" &
 wait
 
 rows=""

@@ -14,12 +14,13 @@ build="${1:-$root/build}"
 frames="${2:-2000}"
 work="${3:-$(mktemp -d /tmp/zqsweep.XXXXXX)}"
 tool="$build/zqExrCropRegion"
-makeFrames="$build/bench/makeFrames"
+makeFrame="$build/tools/zqMakeFrame"
+source "$root/scripts/frameRecipes.sh"
 samples="$root/../shared/exr-samples"
 ratios=(0.00005 0.0002 0.001 0.004)
 
 command -v zzuf >/dev/null || { echo "zzuf is missing (apt-get install zzuf)" >&2; exit 2; }
-[ -x "$tool" ] && [ -x "$makeFrames" ] || { echo "build first: $tool and $makeFrames are needed" >&2; exit 2; }
+[ -x "$tool" ] && [ -x "$makeFrame" ] || { echo "build first: $tool and $makeFrame are needed" >&2; exit 2; }
 
 mkdir -p "$work/sources" "$work/kept"
 sources=()
@@ -27,8 +28,8 @@ if [ -d "$samples" ]; then
   while IFS= read -r file; do sources+=("$file"); done < <(find "$samples" -type f ! -name README.md | LC_ALL=C sort)
 fi
 for variant in crop full farz multipart; do
-  "$makeFrames" "$work/sources" "gen_$variant." 1 1 96 54 "$variant" >/dev/null ||
-    { echo "makeFrames failed" >&2; exit 2; }
+  "$makeFrame" -n 1-1 "$work/sources/gen_$variant.####.exr" "$(benchRecipe "$variant" 96 54)" ||
+    { echo "zqMakeFrame failed" >&2; exit 2; }
 done
 while IFS= read -r file; do sources+=("$file"); done < <(find "$work/sources" -type f -name 'gen_*' | LC_ALL=C sort)
 [ ${#sources[@]} -gt 0 ] || { echo "no source frames" >&2; exit 2; }
