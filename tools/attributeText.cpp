@@ -67,14 +67,16 @@ std::string number(int value)
     return std::to_string(value);
 }
 
-template <class... Values> std::string joined(const Values&... values)
+template <class... Values>
+std::string joined(const Values&... values)
 {
     std::string text;
     ((text += (text.empty() ? "" : " ") + number(values)), ...);
     return text;
 }
 
-template <class Vec> std::string vectorText(const Vec& v)
+template <class Vec>
+std::string vectorText(const Vec& v)
 {
     std::string text;
     for (unsigned i = 0; i < Vec::dimensions(); ++i)
@@ -82,7 +84,8 @@ template <class Vec> std::string vectorText(const Vec& v)
     return text;
 }
 
-template <class Matrix> std::string matrixText(const Matrix& m)
+template <class Matrix>
+std::string matrixText(const Matrix& m)
 {
     std::string text;
     for (unsigned row = 0; row < Matrix::dimensions(); ++row)
@@ -91,13 +94,15 @@ template <class Matrix> std::string matrixText(const Matrix& m)
     return text;
 }
 
-template <class Box> std::string boxText(const Box& b)
+template <class Box>
+std::string boxText(const Box& b)
 {
     return vectorText(b.min) + " " + vectorText(b.max);
 }
 
 // The name of an enumeration value from its table, or the number when it is not in the table.
-template <size_t N> std::string enumText(int value, const char* const (&names)[N])
+template <size_t N>
+std::string enumText(int value, const char* const (&names)[N])
 {
     return value >= 0 && size_t(value) < N ? names[value] : std::to_string(value);
 }
@@ -272,7 +277,8 @@ std::string text(const Imf::CompressedIDManifest& compressed)
 
 using Formatter = std::optional<std::string> (*)(const Imf::Attribute&);
 
-template <class T> std::optional<std::string> formatAs(const Imf::Attribute& attribute)
+template <class T>
+std::optional<std::string> formatAs(const Imf::Attribute& attribute)
 {
     if (auto* typed = dynamic_cast<const Imf::TypedAttribute<T>*>(&attribute))
         return text(typed->value());

@@ -37,7 +37,8 @@ namespace {
 using AttributePtr = std::shared_ptr<Imf::Attribute>;
 using Maker = AttributePtr (*)(const std::string& value);
 
-template <class T> AttributePtr typed(const T& value)
+template <class T>
+AttributePtr typed(const T& value)
 {
     return std::make_shared<Imf::TypedAttribute<T>>(value);
 }
@@ -55,7 +56,8 @@ std::vector<double> numbers(const std::string& value, size_t count)
     return parseNumbers(value, count, "attribute value");
 }
 
-template <class Matrix> AttributePtr matrix(const std::string& value)
+template <class Matrix>
+AttributePtr matrix(const std::string& value)
 {
     constexpr int       n = Matrix::dimensions();
     std::vector<double> v = numbers(value, n * n);
@@ -66,7 +68,8 @@ template <class Matrix> AttributePtr matrix(const std::string& value)
     return typed(m);
 }
 
-template <class Vec, size_t N> AttributePtr floatVector(const std::string& value)
+template <class Vec, size_t N>
+AttributePtr floatVector(const std::string& value)
 {
     std::vector<double> v = numbers(value, N);
     Vec                 vec;
@@ -75,7 +78,8 @@ template <class Vec, size_t N> AttributePtr floatVector(const std::string& value
     return typed(vec);
 }
 
-template <class Vec, size_t N> AttributePtr intVector(const std::string& value)
+template <class Vec, size_t N>
+AttributePtr intVector(const std::string& value)
 {
     std::vector<int> v = ints(value, N);
     Vec              vec;

@@ -4,6 +4,7 @@
 #include "recipeText.h"
 
 #include <cmath>
+#include <set>
 
 namespace zqtools {
 
@@ -16,8 +17,7 @@ struct PartState
     std::pair<int, int>         size{64, 48};
     std::optional<Imath::Box2i> display;
     std::optional<Imath::Box2i> data;
-    bool                        channelsGiven = false;
-    bool                        compressionGiven = false;
+    std::set<std::string>       given;      // settings given so far; only fills and attributes may repeat
     std::vector<std::string>    tileTokens; // tokens that only tiled kinds take
     std::vector<std::string>    deepTokens; // tokens that only deep kinds take
     Damage&                     damage;
@@ -112,6 +112,8 @@ void setTile(const std::string& value, PartState& state)
 
 void setTruncate(const std::string& value, PartState& state)
 {
+    if (state.damage.truncate)
+        throw RecipeError("truncate= is given twice");
     state.damage.truncate = parseInteger(value, INT64_MIN + 1, INT64_MAX, "truncate");
 }
 
@@ -127,18 +129,11 @@ const std::pair<const char*, Handler> kSettings[] = {
          s.tileTokens.push_back("rounding=" + v);
      }},
     {"compression",
-     [](const std::string& v, PartState& s) {
-         s.part.compression = parseChoice(v, kCompressionNames, "compression");
-         s.compressionGiven = true;
-     }},
+     [](const std::string& v, PartState& s) { s.part.compression = parseChoice(v, kCompressionNames, "compression"); }},
     {"lineorder",
      [](const std::string& v, PartState& s) { s.part.lineOrder = parseChoice(v, kLineOrderNames, "lineorder"); }},
     {"ziplevel", [](const std::string& v, PartState& s) { s.part.zipLevel = int(parseInteger(v, 0, 9, "ziplevel")); }},
-    {"channels",
-     [](const std::string& v, PartState& s) {
-         s.part.channels = parseChannelList(v);
-         s.channelsGiven = true;
-     }},
+    {"channels", [](const std::string& v, PartState& s) { s.part.channels = parseChannelList(v); }},
     {"name", [](const std::string& v, PartState& s) { s.part.name = textValue(v); }},
     {"view", [](const std::string& v, PartState& s) { s.part.view = textValue(v); }},
     {"views",
@@ -165,7 +160,11 @@ const std::pair<const char*, Handler> kFlags[] = {
     {"garbage", [](const std::string&, PartState& s) { s.damage.garbage = true; }},
 };
 
-template <size_t N> Handler findHandler(const std::pair<const char*, Handler> (&table)[N], const std::string& key)
+// Tokens that add to a part instead of setting something.
+const std::set<std::string> kRepeatable = {"fill", "rect", "pixel", "attr"};
+
+template <size_t N>
+Handler findHandler(const std::pair<const char*, Handler> (&table)[N], const std::string& key)
 {
     for (const auto& [name, handler] : table)
         if (key == name)
@@ -182,6 +181,9 @@ void applyToken(const std::string& token, PartState& state)
         equals == std::string::npos ? findHandler(kFlags, token) : findHandler(kSettings, token.substr(0, equals));
     if (!handler)
         throw RecipeError("unknown recipe token '" + token + "'");
+    std::string key = token.substr(0, equals);
+    if (!kRepeatable.count(key) && !state.given.insert(key).second)
+        throw RecipeError("'" + token + "': " + key + " is given twice in one part");
     handler(equals == std::string::npos ? std::string() : token.substr(equals + 1), state);
 }
 
@@ -244,9 +246,9 @@ PartRecipe finishPart(PartState& state)
     Imath::Box2i sized(Imath::V2i(0, 0), Imath::V2i(state.size.first - 1, state.size.second - 1));
     part.displayWindow = state.display.value_or(sized);
     part.dataWindow = state.data.value_or(sized);
-    if (!state.channelsGiven)
+    if (!state.given.count("channels"))
         part.channels = parseChannelList("R,G,B,A");
-    if (!state.compressionGiven && isDeep(part.kind))
+    if (!state.given.count("compression") && isDeep(part.kind))
         part.compression = Imf::ZIPS_COMPRESSION; // deep data has no 16-line zip
     checkSelectors(part);
     checkNumbers(part);
@@ -291,7 +293,7 @@ FrameRecipe parseRecipe(const std::string& line, uint32_t seedOffset)
     FrameRecipe frame;
     for (const std::vector<std::string>& tokens : splitParts(line))
     {
-        PartState state{PartRecipe(), {64, 48}, {}, {}, false, false, {}, {}, frame.damage, seedOffset};
+        PartState state{PartRecipe(), {64, 48}, {}, {}, {}, {}, {}, frame.damage, seedOffset};
         for (const std::string& token : tokens)
             applyToken(token, state);
         frame.parts.push_back(finishPart(state));

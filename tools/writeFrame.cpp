@@ -115,13 +115,15 @@ std::vector<std::vector<char>> levelPlanes(const PartRecipe& part, const PartPla
     return planes;
 }
 
-template <class Out> void writeScanlines(Out& out, const PartRecipe& part, PartPlanes& planes)
+template <class Out>
+void writeScanlines(Out& out, const PartRecipe& part, PartPlanes& planes)
 {
     out.setFrameBuffer(flatBuffer(part, planes.planes, part.dataWindow));
     out.writePixels(int(heightOf(part.dataWindow)));
 }
 
-template <class Out> void writeTiledLevels(Out& out, const PartRecipe& part, PartPlanes& planes)
+template <class Out>
+void writeTiledLevels(Out& out, const PartRecipe& part, PartPlanes& planes)
 {
     for (int ly = 0; ly < out.numYLevels(); ++ly)
         for (int lx = 0; lx < out.numXLevels(); ++lx)
@@ -192,14 +194,16 @@ struct DeepPixels
     }
 };
 
-template <class Out> void writeDeepScanlines(Out& out, const PartRecipe& part, PartPlanes& planes)
+template <class Out>
+void writeDeepScanlines(Out& out, const PartRecipe& part, PartPlanes& planes)
 {
     DeepPixels pixels(part, planes);
     out.setFrameBuffer(pixels.buffer);
     out.writePixels(int(heightOf(part.dataWindow)));
 }
 
-template <class Out> void writeDeepTiles(Out& out, const PartRecipe& part, PartPlanes& planes)
+template <class Out>
+void writeDeepTiles(Out& out, const PartRecipe& part, PartPlanes& planes)
 {
     DeepPixels pixels(part, planes);
     out.setFrameBuffer(pixels.buffer);
