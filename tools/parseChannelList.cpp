@@ -86,9 +86,9 @@ std::vector<std::string> channelItems(const std::string& raw)
     std::vector<std::string> items;
     for (const std::string& piece : splitOutsideBraces(raw, ','))
     {
-        bool samplingOpen = !items.empty() && splitOutsideBraces(items.back(), ':').size() == 3 &&
-                            items.back().find(',') == std::string::npos;
-        if (samplingOpen)
+        std::vector<std::string> fields =
+            items.empty() ? std::vector<std::string>() : splitOutsideBraces(items.back(), ':');
+        if (fields.size() == 3 && fields[2].find(',') == std::string::npos) // "name:type:xs" waits for its ys
             items.back() += "," + piece;
         else
             items.push_back(piece);
