@@ -222,6 +222,20 @@ void checkSampling(const PartRecipe& part)
                               c.name);
 }
 
+// A typo in a size must not have the generator fill the machine's memory.
+void checkMemory(const PartRecipe& part)
+{
+    const Imath::Box2i& w = part.dataWindow;
+    double              pixels = (double(w.max.x) - w.min.x + 1) * (double(w.max.y) - w.min.y + 1);
+    double              bytes = 0;
+    for (const ChannelRecipe& c : part.channels)
+        bytes += pixels / (c.xSampling * c.ySampling) * (c.type == Imf::HALF ? 2 : 4) *
+                 (isDeep(part.kind) ? 1 + part.deepSamples : 1);
+    if (bytes > double(uint64_t(8) << 30))
+        throw RecipeError("the part's samples would need " + std::to_string(int64_t(bytes / (1 << 30))) +
+                          " GiB; the generator makes at most 8 GiB per part");
+}
+
 void checkKind(const PartState& state)
 {
     const PartRecipe& part = state.part;
@@ -254,6 +268,7 @@ PartRecipe finishPart(PartState& state)
     checkNumbers(part);
     checkSampling(part);
     checkKind(state);
+    checkMemory(part);
     return part;
 }
 
