@@ -74,7 +74,8 @@ TEST(MakePartNamesUnique, StopsAtAHeaderWithoutName)
     EXPECT_EQ(headers[0].name(), "a");
 }
 
-// Groups channel names (with views as "name@view") and returns "part:fullName" in entry order.
+// Groups channels given as "fullName" or "fullName@view" or "fullName@view@name" (the name without its view, when
+// it differs) and returns "part:fullName" in entry order.
 std::vector<std::string> grouping(const std::vector<std::string>& channels, const std::string& firstView,
                                   int32_t* groups = nullptr)
 {
@@ -82,19 +83,10 @@ std::vector<std::string> grouping(const std::vector<std::string>& channels, cons
     for (const std::string& channel : channels)
     {
         ChannelEntry entry;
-        size_t       at = channel.find('@');
+        size_t       at = channel.find('@'), second = channel.find('@', at + 1);
         entry.fullName = channel.substr(0, at);
-        entry.name = entry.fullName;
-        if (at != std::string::npos)
-        {
-            entry.view = channel.substr(at + 1);
-            // the name without its view, as the multi-view helpers give it
-            size_t v = entry.fullName.find("." + entry.view + ".");
-            if (v != std::string::npos)
-                entry.name = entry.fullName.substr(0, v) + entry.fullName.substr(v + entry.view.size() + 1);
-            else if (entry.fullName.rfind(entry.view + ".", 0) == 0)
-                entry.name = entry.fullName.substr(entry.view.size() + 1);
-        }
+        entry.view = at == std::string::npos ? "" : channel.substr(at + 1, second - at - 1);
+        entry.name = second == std::string::npos ? entry.fullName : channel.substr(second + 1);
         entries.push_back(entry);
     }
     int32_t count = groupChannelsIntoParts(entries, firstView);
@@ -124,14 +116,14 @@ TEST(GroupChannelsIntoParts, LayersInByteOrder)
 TEST(GroupChannelsIntoParts, FirstViewLeadsEachLayer)
 {
     using Parts = std::vector<std::string>;
-    const std::vector<std::string> stereo = {"B@left",        "G@left",        "R@left",
-                                             "right.B@right", "right.G@right", "right.R@right",
-                                             "diffuse.left.R@left", "diffuse.right.R@right"};
+    const std::vector<std::string> stereo = {"B@left",          "G@left",          "R@left",
+                                             "right.B@right@B", "right.G@right@G", "right.R@right@R",
+                                             "diffuse.left.R@left@diffuse.R", "diffuse.right.R@right@diffuse.R"};
     EXPECT_EQ(grouping(stereo, "left"), (Parts{"0:B", "0:G", "0:R", "1:right.B", "1:right.G", "1:right.R",
                                                "2:diffuse.left.R", "3:diffuse.right.R"}));
     // with right as the default view the unnamed channels belong to right
-    const std::vector<std::string> rightFirst = {"B@right", "G@right", "R@right", "diffuse.left.R@left",
-                                                 "diffuse.right.R@right"};
+    const std::vector<std::string> rightFirst = {"B@right", "G@right", "R@right", "diffuse.left.R@left@diffuse.R",
+                                                 "diffuse.right.R@right@diffuse.R"};
     EXPECT_EQ(grouping(rightFirst, "right"),
               (Parts{"0:B", "0:G", "0:R", "2:diffuse.left.R", "1:diffuse.right.R"}));
     // a layer without the first view numbers its views in order, the empty view first

@@ -1,17 +1,50 @@
-// The platform layer: fixed-capacity strings, the string list, paths, listing, file copy and safe replacement.
-#include "support/exrFixtures.h"
-#include "zqshared/zqDirListing.h"
+// The platform layer on tables: the string list, path splitting, and the temporary file that replaces a target.
 #include "zqshared/zqFile.h"
 #include "zqshared/zqPath.h"
-#include "zqshared/zqString8.h"
 #include "zqshared/zqStringList.h"
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
 #include <sys/stat.h>
-#include <sys/time.h>
 
 namespace {
+
+struct TempDir
+{
+    std::string path;
+    TempDir()
+    {
+        char name[] = "/tmp/zqplatform.XXXXXX";
+        path = std::string(mkdtemp(name)) + "/";
+    }
+    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+    std::vector<std::string> list() const
+    {
+        std::vector<std::string> names;
+        DIR*                     dir = opendir(path.c_str());
+        while (dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.' || (std::string(entry->d_name) != "." && std::string(entry->d_name) != ".."))
+                names.push_back(entry->d_name);
+        closedir(dir);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+void writeBytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string readBytes(const std::string& path)
+{
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
 
 TEST(ZqStringList, UniqueAppendFindInsertRemove)
 {
@@ -51,93 +84,30 @@ TEST(ZqPath, SplitsAtTheLastSeparatorOfEitherKind)
     }
 }
 
-TEST(ZqDirListing, ListsFilesEndingWithTheFilterInAnyCase)
-{
-    zqtest::TempDir dir;
-    for (const char* name : {"a.exr", "b.EXR", "c.exr.txt", ".d.exr.x.zqtmp", "e.Exr"})
-        zqtest::writeBytes(dir.file(name), "x");
-    mkdir(dir.file("sub.exr").c_str(), 0755);
-    zqDirListing listing;
-    listing.addEndsWithFilter(".exr");
-    listing.init(QString::fromStdString(dir.path()), false, false, false, false);
-    std::vector<std::string> names;
-    while (listing.nextFile())
-        names.push_back(listing.fileName().toStdString());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"a.exr", "b.EXR", "e.Exr"}));
-
-    zqDirListing missing;
-    missing.init(QString::fromStdString(dir.file("nowhere/")), false, false, false, false);
-    EXPECT_FALSE(missing.nextFile());
-}
-
-TEST(ZqFile, CopyKeepsBytesAndTimeAndReplacesWhole)
-{
-    zqtest::TempDir dir;
-    std::string     source = dir.file("src.exr"), target = dir.file("dst.exr");
-    std::string     bytes(3 << 20, '\0');
-    for (size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = char(i * 7);
-    zqtest::writeBytes(source, bytes);
-    struct timeval old[2] = {{1000000000, 0}, {1000000000, 0}};
-    utimes(source.c_str(), old);
-    zqtest::writeBytes(target, "previous longer content that must disappear entirely");
-    chmod(target.c_str(), 0640);
-
-    EXPECT_EQ(zqCopyFile(QString::fromStdString(source), QString::fromStdString(target)).toStdString(), "");
-    EXPECT_EQ(zqtest::readBytes(target), bytes);
-    EXPECT_EQ(zqtest::modificationTimeNs(target), 1000000000LL * 1000000000LL);
-    struct stat info;
-    stat(target.c_str(), &info);
-    EXPECT_EQ(info.st_mode & 0777, 0640u);
-    EXPECT_EQ(dir.list(), (std::vector<std::string>{"dst.exr", "src.exr"}));
-}
-
-TEST(ZqFile, FailedCopyNamesBothPathsAndLeavesNothing)
-{
-    zqtest::TempDir dir;
-    std::string     source = dir.file("src.exr");
-    zqtest::writeBytes(source, "data");
-    QString error = zqCopyFile(QString::fromStdString(source), QString::fromStdString(dir.file("no/dir/x.exr")));
-    EXPECT_TRUE(error.contains(QString::fromStdString(source)));
-    EXPECT_TRUE(error.contains(QString::fromStdString(dir.file("no/dir/x.exr"))));
-    EXPECT_TRUE(error.contains("No such file or directory"));
-    EXPECT_FALSE(error.contains("setting file time"));
-
-    mkdir(dir.file("target.exr").c_str(), 0755); // a directory in the way: the rename fails
-    error = zqCopyFile(QString::fromStdString(source), QString::fromStdString(dir.file("target.exr")));
-    EXPECT_TRUE(error.contains(QString::fromStdString(dir.file("target.exr")))) << error.toStdString();
-    EXPECT_EQ(dir.list(), (std::vector<std::string>{"src.exr", "target.exr"}));
-
-    error = zqCopyFile(QString::fromStdString(dir.file("missing.exr")), QString::fromStdString(dir.file("t.exr")));
-    EXPECT_FALSE(error.isEmpty());
-    EXPECT_EQ(dir.list(), (std::vector<std::string>{"src.exr", "target.exr"}));
-}
-
 TEST(ZqTempFileBeside, CommitReplacesAndDiscardRemoves)
 {
-    zqtest::TempDir dir;
-    std::string     target = dir.file("shot.0001.exr");
-    zqtest::writeBytes(target, "old");
+    TempDir dir;
+    std::string     target = dir.path + "shot.0001.exr";
+    writeBytes(target, "old");
     chmod(target.c_str(), 0600);
     {
         zqTempFileBeside temp(QString::fromStdString(target));
-        std::string      name = temp.path().toStdString().substr(dir.path().size());
+        std::string      name = temp.path().toStdString().substr(dir.path.size());
         EXPECT_EQ(name.rfind(".shot.0001.exr.", 0), 0u) << name;
         EXPECT_EQ(name.substr(name.size() - 6), ".zqtmp");
-        zqtest::writeBytes(temp.path().toStdString(), "new");
+        writeBytes(temp.path().toStdString(), "new");
         EXPECT_TRUE(temp.commit());
     }
-    EXPECT_EQ(zqtest::readBytes(target), "new");
+    EXPECT_EQ(readBytes(target), "new");
     struct stat info;
     stat(target.c_str(), &info);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     {
         zqTempFileBeside temp(QString::fromStdString(target));
-        zqtest::writeBytes(temp.path().toStdString(), "abandoned");
+        writeBytes(temp.path().toStdString(), "abandoned");
     }
     EXPECT_EQ(dir.list(), std::vector<std::string>{"shot.0001.exr"});
-    EXPECT_EQ(zqtest::readBytes(target), "new");
+    EXPECT_EQ(readBytes(target), "new");
 }
 
 } // namespace

@@ -15,52 +15,24 @@ struct ResultCase
     const char* expected;
 };
 
-TEST(ImagePluginResultText, EveryFormOfMessage)
+TEST(ImagePluginResultText, EachFormAndItsEdges)
 {
+    // One row per form and the edges of each; the texts the tool itself prints are shown by the end-to-end cases.
     const ResultCase cases[] = {
-        // detail form
-        {1, "", "", ""},
         {1, "", "kept", " kept"},
         {23, "", "", ""},
-        {23, "x", "why", " why"},
-        // named form
         {2, "", "", ": File not found!"},
         {2, "", "gone", ": File not found! gone"},
-        {3, "", "copy failed", ": File failed to load! copy failed"},
         {4, "f.exr", "", "f.exr: Unsupported Format!"},
-        {5, "", "", ": Plugin is not compatible with this Zarquen version!"},
-        {6, "", "", ": Unhandled C Error!"},
-        {7, "", "std::bad_alloc", ": Memory allocation failed! std::bad_alloc"},
-        {12, "", "", ": Wrong filesize!"},
-        {13, "", "", ": No image dimensions!"},
-        {14, "", "Cannot read image file", ": Data Error! Cannot read image file"},
-        // special forms
         {8, "", "", "Plugin '' is missing!"},
-        {8, "exr", "d", "Plugin 'exr' is missing! d"},
-        {9, "a.exr", "", "Unable to load 'a.exr'!"},
-        // plain form: the name is not used
+        {9, "a.exr", "d", "Unable to load 'a.exr'! d"},
         {15, "ignored", "", "Image dimensions larger than buffer."},
-        {16, "", "", "Require full load."},
-        {17, "", "", "No plugin for this file type."},
-        {18, "", "", "Python Error."},
-        {19, "", "", "File size too small."},
-        {20, "", "", "Debug<>Release compile mismatch."},
-        {21, "", "", "Placeholder file."},
         {22, "", "", "Failed to save file."},
         {22, "", "disk full", "Failed to save file. disk full"},
-        {24, "", "", "Memory buffer to small."},
-        {25, "", "", "No Image output found."},
-        {26, "", "", "Absolute paths required."},
-        {27, "", "", "Load end of file only."},
-        {29, "", "", "Layer count mismatch."},
-        // codes without a name
         {0, "", "", "Unknown Plugin Error #0 ."},
-        {10, "", "", "Unknown Plugin Error #10 ."},
         {11, "n", "d", "Unknown Plugin Error #11 n. d"},
         {28, "", "", "Unknown Plugin Error #28 ."},
-        {30, "", "", "Unknown Plugin Error #30 ."},
         {-3, "", "", "Unknown Plugin Error #-3 ."},
-        // percent signs are plain text
         {14, "", "bad %s path", ": Data Error! bad %s path"},
     };
     for (const ResultCase& c : cases)

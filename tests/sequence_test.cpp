@@ -1,25 +1,9 @@
-// Frame sequence discovery: frame texts of listed names, their slots and warnings, and what a run prints for them.
+// Frame sequence discovery on tables: the frame text of a listed name, and the slots, count and warnings of a listing.
 #include "driver/findSequenceFrames.h"
-#include "support/exrFixtures.h"
-#include "support/frameRun.h"
-#include "support/runTool.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 namespace {
-
-using namespace zqtest;
-
-const std::string kCopyOnly =
-    "    openEXR: Copy only (already cropped and multipart or DeepData or Negative Borders).\n"
-    "    done\n";
-
-// The result line of a slot without a file: the bare directory cannot be opened.
-std::string emptySlot(const TempDir& dir)
-{
-    return "Frame : \n    : Data Error! Cannot read image file \"" + dir.path() + "\". Is a directory.\n";
-}
 
 TEST(FrameTextOf, SeparatorsSignsAndExtension)
 {
@@ -137,128 +121,6 @@ TEST(PlaceSequenceFrames, SlotsFoundCountAndWarnings)
         EXPECT_EQ(placed, c.slots) << c.what;
         EXPECT_EQ(found, c.found) << c.what;
         EXPECT_EQ(console.toStdString(), c.console) << c.what;
-    }
-}
-
-// Every slot is visited in frame order; a slot without a file fails on the bare directory and the run goes on.
-TEST(SequenceRun, GapsAreVisitedInFrameOrder)
-{
-    TempDir dir;
-    writeCroppedRgba(dir.file("shot.0003.exr"));
-    writeCroppedRgba(dir.file("shot.0001.exr"));
-    ToolRun run = runTool({dir.file("shot."), ".exr", "1", "4", "1", "0", "true", "true"});
-    EXPECT_EQ(run.output, bannerText() + "Searching for '" + dir.path() + "shot.*.exr'.\n" + "Found 2 of 4 frames\n" +
-                              "Frame 0001: \n" + kCopyOnly + emptySlot(dir) + "Frame 0003: \n" + kCopyOnly +
-                              emptySlot(dir) + "All Done\n");
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(dir.list(),
-              (std::vector<std::string>{"shot.0001.exr", "shot.0003.exr", "shot_crop.0001.exr", "shot_crop.0003.exr"}));
-}
-
-// A file outside the sequence draws its warning between the search line and the found line.
-TEST(SequenceRun, WarningBeforeTheFoundLine)
-{
-    TempDir dir;
-    writeCroppedRgba(dir.file("shot.0001.exr"));
-    writeCroppedRgba(dir.file("shot.0005.exr"));
-    ToolRun run = runTool({dir.file("shot."), ".exr", "1", "3", "2", "0"});
-    EXPECT_EQ(run.output, bannerText() + "Searching for '" + dir.path() + "shot.*.exr'.\n" +
-                              "Warning:  Not a frame of this sequene '0005' : 5>end (1-3,2 offs:0) \n" +
-                              "Found 1 of 2 frames\n" + "Frame 0001: \n" + kCopyOnly + emptySlot(dir) + "All Done\n");
-    EXPECT_EQ(run.exitCode, 0);
-}
-
-TEST(SequenceRun, NoFramesFound)
-{
-    struct Case
-    {
-        const char*              what;
-        std::vector<std::string> files;
-        std::string              between; // what comes between the search line and the found line
-        const char*              found;
-    };
-    const Case cases[] = {
-        {"empty directory", {}, "", "Found 0 of 3 frames\n"},
-        {"only other names and a frame past the end",
-         {"other.0001.exr", "shot.0001.tif", "shot.0001_mask.exr", "shot.0009.exr"},
-         "Warning:  Not a frame of this sequene '0009' : 9>end (1-3,1 offs:0) \n", "Found 0 of 3 frames\n"},
-    };
-    for (const Case& c : cases)
-    {
-        TempDir dir;
-        for (const std::string& name : c.files)
-            writeCroppedRgba(dir.file(name));
-        std::vector<std::string> before = dir.list();
-        ToolRun run = runTool({dir.file("shot."), ".exr", "1", "3", "1", "0", "true", "true"});
-        EXPECT_EQ(run.output, bannerText() + "Searching for '" + dir.path() + "shot.*.exr'.\n" + c.between + c.found +
-                                  "Warning:  No frames found.\n")
-            << c.what;
-        EXPECT_EQ(run.exitCode, 255) << c.what;
-        EXPECT_EQ(dir.list(), before) << c.what;
-    }
-
-    TempDir     dir;
-    std::string missing = dir.file("missing/");
-    ToolRun     run = runTool({missing + "shot.", ".exr", "1", "1", "1", "0"});
-    EXPECT_EQ(run.output, bannerText() + "Searching for '" + missing + "shot.*.exr'.\n" + "Found 0 of 1 frames\n" +
-                              "Warning:  No frames found.\n");
-    EXPECT_EQ(run.exitCode, 255);
-}
-
-// ".EXR" names and any letter case of the base name are found; temporary files and directories are not frames.
-TEST(SequenceRun, LetterCaseLeftoversAndDirectories)
-{
-    TempDir dir;
-    writeCroppedRgba(dir.file("SHOT.0001.EXR"));
-    writeBytes(dir.file(".shot.0002.exr.x.zqtmp"), "left over by a killed run");
-    writeCroppedRgba(dir.file(".shot.0003.exr"));
-    ASSERT_EQ(mkdir(dir.file("shot.0004.exr").c_str(), 0755), 0);
-    std::string before = readBytes(dir.file("SHOT.0001.EXR"));
-    ToolRun run = runTool({dir.file("shot."), ".exr", "1", "4", "1", "0", "1", "1"});
-    EXPECT_EQ(run.output, bannerText() + "Searching for '" + dir.path() + "shot.*.exr'.\n" + "Found 1 of 4 frames\n" +
-                              "Frame 0001: \n" + kCopyOnly + emptySlot(dir) + emptySlot(dir) + emptySlot(dir) +
-                              "All Done\n");
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(dir.list(), (std::vector<std::string>{".shot.0002.exr.x.zqtmp", ".shot.0003.exr", "SHOT.0001.EXR",
-                                                    "shot.0004.exr", "shot_crop.0001.exr"}));
-    EXPECT_EQ(readBytes(dir.file("shot_crop.0001.exr")), before);
-    EXPECT_EQ(readBytes(dir.file(".shot.0002.exr.x.zqtmp")), "left over by a killed run");
-}
-
-// Paths are printed in Latin-1 as they are: a percent sign in them has no format meaning.
-TEST(SequenceRun, PathsPrintedAsLatin1WithoutFormatMeaning)
-{
-    TempDir           top;
-    const std::string directory = top.file("100%s %d%%n r\xC3\xA9/"); // UTF-8 on disk
-    const std::string printed = replaceAll(directory, "\xC3\xA9", "\xE9");
-    ASSERT_EQ(mkdir(directory.c_str(), 0755), 0);
-    writeBytes(directory + "shot.0001.exr", "This is a text file, not an image.\n");
-    writeCroppedRgba(directory + "shot.0002.exr");
-    ToolRun run = runTool({directory + "shot.", ".exr", "1", "2", "1", "0", "1", "1"});
-    EXPECT_EQ(run.output, bannerText() + "Searching for '" + printed + "shot.*.exr'.\n" + "Found 2 of 2 frames\n" +
-                              "Frame 0001: \n    : Data Error! Cannot read image file \"" + printed +
-                              "shot.0001.exr\". File is not an image file.\n" + "Frame 0002: \n" + kCopyOnly +
-                              "All Done\n");
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(readBytes(directory + "shot_crop.0002.exr"), readBytes(directory + "shot.0002.exr"));
-}
-
-// The output name drops one trailing '.' of the base name; a second run does not take the "_crop." files for frames.
-TEST(SequenceRun, OutputNameAndRerun)
-{
-    for (const char* baseName : {"shot.", "shot"})
-    {
-        TempDir dir;
-        writeCroppedRgba(dir.file("shot.0007.exr"));
-        for (int pass = 1; pass <= 2; ++pass)
-        {
-            ToolRun run = runTool({dir.file(baseName), ".exr", "7", "7", "1", "0", "1", "1"});
-            EXPECT_EQ(run.output, bannerText() + "Searching for '" + dir.path() + baseName + "*.exr'.\n" +
-                                      "Found 1 of 1 frames\n" + "Frame 0007: \n" + kCopyOnly + "All Done\n")
-                << baseName << ", run " << pass;
-            EXPECT_EQ(dir.list(), (std::vector<std::string>{"shot.0007.exr", "shot_crop.0007.exr"}))
-                << baseName << ", run " << pass;
-        }
     }
 }
 

@@ -160,6 +160,21 @@ int64_t chunkCount(const RawPart& part)
     return count;
 }
 
+// Points every chunk offset of a frame written without pixels at the offset table itself, the last bytes of the
+// file, so that the frame looks complete while holding no pixel.
+void fakeOffsets(std::string& bytes)
+{
+    ByteReader           in(bytes);
+    std::vector<RawPart> parts = readHeaders(in);
+    int64_t              entries = chunkCount(parts.at(0));
+    uint64_t             table = in.position();
+    if (table + uint64_t(entries) * 8 != bytes.size())
+        throw RecipeError("pixels=fake: the offset table is not where it was expected");
+    for (int64_t i = 0; i < entries; ++i)
+        for (int b = 0; b < 8; ++b)
+            bytes[size_t(table + uint64_t(i) * 8 + uint64_t(b))] = char((table >> (8 * b)) & 0xff);
+}
+
 // Sets every chunk offset to 0, after checking that the tables were found where the first chunk starts.
 void zeroOffsets(std::string& bytes)
 {
@@ -188,7 +203,7 @@ std::string garbageText()
 
 void damageFrame(const std::string& path, const Damage& damage)
 {
-    if (!damage.garbage && !damage.zeroOffsets && !damage.truncate)
+    if (!damage.garbage && !damage.zeroOffsets && !damage.truncate && damage.pixels != PixelData::Fake)
         return;
     std::string bytes = garbageText();
     if (!damage.garbage)
@@ -196,6 +211,8 @@ void damageFrame(const std::string& path, const Damage& damage)
         std::ifstream in(path, std::ios::binary);
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
+    if (damage.pixels == PixelData::Fake)
+        fakeOffsets(bytes);
     if (damage.zeroOffsets)
         zeroOffsets(bytes);
     if (damage.truncate)

@@ -82,9 +82,18 @@ struct PartRecipe
     std::vector<AttributeRecipe> attributes;                         ///< extra attributes in the order given
 };
 
+/// What a single scan-line part holds besides its header.
+enum class PixelData
+{
+    Written, ///< its pixels
+    None,    ///< nothing: the chunk offset table stays zero, so the part is incomplete
+    Fake,    ///< nothing, but every chunk offset points at the table itself, so the part looks complete
+};
+
 /// Damage done to the frame after it is written.
 struct Damage
 {
+    PixelData              pixels = PixelData::Written; ///< whether pixels are written at all
     std::optional<int64_t> truncate;            ///< >= 0: keep that many bytes; < 0: drop that many from the end
     bool                   zeroOffsets = false; ///< every chunk offset table entry set to 0
     bool                   garbage = false;     ///< the file is text, not OpenEXR

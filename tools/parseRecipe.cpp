@@ -153,6 +153,12 @@ const std::pair<const char*, Handler> kSettings[] = {
      }},
     {"attr", [](const std::string& v, PartState& s) { s.part.attributes.push_back(parseAttribute(v)); }},
     {"truncate", setTruncate},
+    {"pixels",
+     [](const std::string& v, PartState& s) {
+         if (v != "none" && v != "fake")
+             throw RecipeError("pixels=" + v + ": give none or fake");
+         s.damage.pixels = v == "none" ? PixelData::None : PixelData::Fake;
+     }},
 };
 
 const std::pair<const char*, Handler> kFlags[] = {
@@ -313,10 +319,14 @@ FrameRecipe parseRecipe(const std::string& line, uint32_t seedOffset)
             applyToken(token, state);
         frame.parts.push_back(finishPart(state));
     }
+    // The parts of a multi-part file need names: a part without name= is called after its index.
     if (frame.parts.size() > 1)
         for (size_t i = 0; i < frame.parts.size(); ++i)
             if (!frame.parts[i].name)
-                throw RecipeError("part " + std::to_string(i) + " of a multi-part frame needs name=");
+                frame.parts[i].name = "part" + std::to_string(i);
+    if (frame.damage.pixels != PixelData::Written &&
+        (frame.parts.size() != 1 || frame.parts[0].kind != PartKind::Scanline || frame.damage.garbage))
+        throw RecipeError("pixels=none and pixels=fake need one scan-line part");
     if (frame.damage.garbage && frame.damage.zeroOffsets)
         throw RecipeError("garbage and zero-offsets together: a garbage file has no offsets");
     return frame;

@@ -245,6 +245,12 @@ void writePart(const PartRecipe& part, Open&&... open)
 
 void writeFrame(const std::string& path, const FrameRecipe& frame)
 {
+    if (frame.damage.pixels != PixelData::Written)
+    {
+        // The header and an offset table of zeros, without a sample: no plane is made, whatever the size.
+        Imf::OutputFile file(path.c_str(), makeHeader(frame.parts[0], false));
+        return;
+    }
     if (frame.parts.size() == 1)
     {
         Imf::Header header = makeHeader(frame.parts[0], false);

@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# Runs one end-to-end case folder and compares what it shows with the folder's reference, expected.txt.
+#
+#   runCase.sh CASE_DIR TOOL MAKEFRAME DUMP PROOF [SAMPLES_DIR]
+#
+# The folder's file "case" is read line by line, in order:
+#   frame NAME RECIPE...       make the input frame NAME with the frame generator
+#   frames A-B NAME RECIPE...  make frames A to B; a run of '#' in NAME is the zero-padded frame number
+#   sample NAME PATH           copy a file of the shared samples (the case is skipped when they are absent)
+#   setup COMMAND              a shell command run in the case directory ($DIR) before the next run
+#   prefix COMMAND             run the next run under COMMAND (e.g. prlimit)
+#   during FILE COMMAND        once the next run's conversion has FILE open, stop it, run COMMAND ($WORKER is the
+#                              converting process), and let it go on
+#   args ARGUMENTS             run the tool with ARGUMENTS; may be given several times
+#   check COMMAND              after the runs, show what COMMAND prints ($ZQ_DUMP, $ZQ_PROOF and $ZQ_ORIGINALS at hand)
+#   show SECTIONS              what the reference holds of: console files dump (default: all three)
+# Input frames get a fixed old modification time. Every file that the runs wrote is proven against its input frame
+# sample by sample (pixelProof). ZQ_UPDATE_REFS=1 rewrites the reference instead of comparing. The case directory
+# shows as $DIR, the host name as <host>, stamped dates as <date>.
+set -uo pipefail
+caseDir="$(cd "$1" && pwd)"
+export ZQ_TOOL="$2" ZQ_MAKEFRAME="$3" ZQ_DUMP="$4" ZQ_PROOF="$5"
+samples="${6:-$caseDir/../../../../shared/exr-samples}"
+host="$(hostname)"; host="${host%%.*}"
+umask 022
+
+mask() {
+  sed -e "s|$DIR|\$DIR|g" -e "s|\b$host\b|<host>|g" -e 's/NoHostNameSet_[0-9]*/<host>/g' \
+    -e 's/^\(    ZQ\/dateWritten\(Int\)\? [a-z]*\) .*/\1 <date>/'
+}
+
+# Gives the new input files that match a pattern (every file, for "*") the fixed old time and keeps a copy of each.
+keepOriginals() {
+  local name
+  while IFS= read -r name; do
+    [ -e "$ZQ_ORIGINALS/$name" ] && continue
+    touch -h -d @1262304000.123456789 "$DIR/$name" && (cd "$DIR" && cp -p --parents "$name" "$ZQ_ORIGINALS/")
+  done < <(cd "$DIR" && find . -path "./$1" -type f -printf '%P\n')
+}
+
+# Runs the tool once as the next args line asks; prints the masked console text and the exit code.
+runTool() {
+  local -a arguments prefix=()
+  eval "arguments=($1)"
+  [ -n "$prefixLine" ] && eval "prefix=($prefixLine)"
+  echo "\$ zqExrCropRegion $1"
+  if [ -z "$duringFile" ]; then
+    (cd "$DIR" && "${prefix[@]}" "$ZQ_TOOL" "${arguments[@]}") >"$DIR.out" 2>&1
+    showRun $?
+    return
+  fi
+  (cd "$DIR" && exec "${prefix[@]}" "$ZQ_TOOL" "${arguments[@]}") >"$DIR.out" 2>&1 &
+  local pid=$! tries=0 WORKER=""
+  while [ -z "$WORKER" ] && [ $tries -lt 6000 ] && kill -0 "$pid" 2>/dev/null; do
+    for candidate in "$pid" $(pgrep -P "$pid"); do
+      ls -l "/proc/$candidate/fd" 2>/dev/null | grep -qF -- "-> $DIR/$duringFile" && WORKER="$candidate"
+    done
+    [ -n "$WORKER" ] || { sleep 0.01; tries=$((tries + 1)); }
+  done
+  if [ -n "$WORKER" ]; then
+    kill -STOP "$WORKER"; (cd "$DIR" && WORKER="$WORKER" eval "$duringCommand"); kill -CONT "$WORKER" 2>/dev/null
+  else
+    echo "during: $duringFile was never opened"
+  fi
+  wait "$pid"
+  showRun $?
+}
+
+# Prints what a run printed, then its exit code on a line of its own.
+showRun() {
+  cat "$DIR.out"
+  [ -s "$DIR.out" ] && [ "$(tail -c1 "$DIR.out")" != "" ] && echo "[no line feed at the end]"
+  echo "exit $1"
+}
+
+# Prints one whole run of the case.
+runCase() {
+  local directive rest show="console files dump" prefixLine="" duringFile="" duringCommand="" checks=""
+  DIR="$(mktemp -d "${TMPDIR:-/tmp}/zqcase.XXXXXX")"
+  export DIR ZQ_ORIGINALS="$DIR.orig"
+  mkdir -p "$ZQ_ORIGINALS"
+  local console="$DIR.console"; : >"$console"
+  while read -r directive rest || [ -n "$directive" ]; do
+    case "$directive" in
+    "" | "#"*) ;;
+    frame) set -- $rest; mkdir -p "$(dirname "$DIR/$1")"; "$ZQ_MAKEFRAME" "$DIR/$1" "${@:2}" && keepOriginals "$1" ;;
+    frames) set -- $rest; mkdir -p "$(dirname "$DIR/$2")"
+      "$ZQ_MAKEFRAME" -n "$1" "$DIR/$2" "${@:3}" && keepOriginals "$(echo "$2" | tr -s '#' '*')" ;;
+    sample) set -- $rest
+      [ -f "$samples/$2" ] || { echo "no shared samples at $samples" >&2; return 77; }
+      cp "$samples/$2" "$DIR/$1" && keepOriginals "$1" ;;
+    setup) (cd "$DIR" && eval "$rest") && keepOriginals "*" ;;
+    prefix) prefixLine="$rest" ;;
+    during) duringFile="${rest%% *}" duringCommand="${rest#* }" ;;
+    args) runTool "$rest" | mask >>"$console"; prefixLine="" duringFile="" ;;
+    check) checks+="$rest"$'\n' ;;
+    show) show="$rest" ;;
+    *) echo "unknown directive: $directive" ;;
+    esac
+  done <"$caseDir/case"
+
+  [[ " $show " == *" console "* ]] && cat "$console"
+  local name state source written=()
+  [[ " $show " == *" files "* ]] && echo "files"
+  while IFS= read -r name; do
+    [ -d "$DIR/$name" ] && { [[ " $show " == *" files "* ]] && echo "  $name/ dir"; continue; }
+    state=written source=""
+    if [ -f "$ZQ_ORIGINALS/$name" ] && cmp -s "$ZQ_ORIGINALS/$name" "$DIR/$name"; then state=unchanged source="$name"
+    else
+      while IFS= read -r source; do
+        cmp -s "$ZQ_ORIGINALS/$source" "$DIR/$name" && { state="copy of $source"; break; }
+      done < <(cd "$ZQ_ORIGINALS" && find . -type f -printf '%P\n' | LC_ALL=C sort)
+    fi
+    if [ "$state" != written ]; then
+      if [ "$(stat -c %y "$DIR/$name")" != "$(stat -c %y "$ZQ_ORIGINALS/$source")" ]; then state+=", new time"
+      elif [ "$state" != unchanged ]; then state+=", time kept"; fi
+    fi
+    [[ " $show " == *" files "* ]] && echo "  $name $(stat -c %a "$DIR/$name") $state"
+    [ "$state" = written ] && written+=("$name")
+  done < <(cd "$DIR" && find . -mindepth 1 -printf '%P\n' | LC_ALL=C sort)
+  for name in "${written[@]}"; do
+    [[ "${name,,}" == *.exr ]] || continue
+    [[ " $show " == *" dump "* ]] && { echo "dump $name"; "$ZQ_DUMP" "$DIR/$name" 2>&1 | mask; }
+    source="$ZQ_ORIGINALS/$name"; [ -f "$source" ] || source="$ZQ_ORIGINALS/${name/_crop./.}"
+    [ -f "$source" ] && echo "proof $name: $("$ZQ_PROOF" "$source" "$DIR/$name" 2>&1)"
+  done
+  while IFS= read -r rest; do
+    [ -n "$rest" ] && { echo "\$ $rest"; (cd "$DIR" && eval "$rest") 2>&1 | mask; }
+  done <<<"$checks"
+  chmod -R u+rwX "$DIR" 2>/dev/null; rm -rf "$DIR" "$ZQ_ORIGINALS" "$console" "$DIR.out"
+}
+
+actual="$(runCase)"; status=$?
+[ $status -eq 77 ] && { echo "skipped: the shared samples are not beside this checkout"; exit 77; }
+if [ "${ZQ_UPDATE_REFS:-0}" = 1 ]; then printf '%s\n' "$actual" >"$caseDir/expected.txt"; exit 0; fi
+if ! diff -u --label expected.txt --label "this run" "$caseDir/expected.txt" <(printf '%s\n' "$actual"); then
+  echo "FAILED: $(basename "$caseDir")"; exit 1
+fi
+echo "passed: $(basename "$caseDir")"
