@@ -1,4 +1,4 @@
-// The per-frame list of named, typed metadata values written into the first part of every output file.
+// The per-frame list of the farm's named, typed metadata values, stamped into the first part of every written file.
 #pragma once
 
 #include "zqshared/zqString8.h"
@@ -39,8 +39,6 @@ struct MetadataAttribute
 constexpr uint32_t kMetadataMarker = 65210;
 /// Number of entries of a MetadataAttributeList.
 constexpr uint32_t kMetadataCapacity = 410;
-/// The collection of a header's attributes stops once the list holds this many entries.
-constexpr uint32_t kMetadataCollectLimit = 400;
 
 /// The fixed-capacity per-frame list: a marker, the number of entries in use and the entries.
 struct MetadataAttributeList

@@ -1,10 +1,12 @@
-// Collection of an input header's own attributes into the metadata list, so the output can carry them.
+// Carrying an input header's own attributes over to an output header, whatever their type.
 #pragma once
-
-#include "convert/MetadataAttributeList.h"
 
 #include <ImfHeader.h>
 
-/// Appends the header's attributes of the seven kept types, in header order, skipping the standard layout
-/// attributes and anything named "...chunkCount..."; stops adding once the list holds 400 entries.
-void collectHeaderAttributes(const Imf::Header& header, MetadataAttributeList& list);
+/// True for the attributes that a rewrite sets itself and never carries over: channels, compression, dataWindow,
+/// displayWindow, lineOrder, tiles, type, name, view, version, chunkCount and multiView.
+bool isSetByTheRewrite(const char* attributeName);
+
+/// Inserts into output every attribute of input that the rewrite does not set itself, with its own type and its
+/// whole value (unknown types as the library keeps them), replacing an attribute of the same name.
+void collectHeaderAttributes(const Imf::Header& input, Imf::Header& output);

@@ -13,5 +13,6 @@ ImagePluginResult copyUnchangedFrame(FrameJob& job, ImagePluginResult code)
         job.detail = error;
         return FileFailedToLoad;
     }
+    job.facts.action = FrameAction::Copied;
     return code;
 }

@@ -14,55 +14,54 @@ const char* const kApplicationTag = "zqCropExr";
 
 namespace {
 
+// Inserts attribute under name, replacing whatever the header holds under that name, whatever its type.
+template <typename Attribute>
+void replace(Imf::Header& header, const char* name, const Attribute& attribute)
+{
+    header.erase(name);
+    header.insert(name, attribute);
+}
+
 void insertEntry(Imf::Header& header, const MetadataAttribute& entry)
 {
-    const char* name = entry.name.c_str();
+    const char*          name = entry.name.c_str();
     const MetadataValue* v = entry.values;
     switch (entry.type)
     {
-    case MetadataValueType::Text: header.insert(name, Imf::StringAttribute(entry.text.c_str())); break;
-    case MetadataValueType::Int: header.insert(name, Imf::IntAttribute(v[0].i)); break;
-    case MetadataValueType::Float: header.insert(name, Imf::FloatAttribute(v[0].f)); break;
+    case MetadataValueType::Text: replace(header, name, Imf::StringAttribute(entry.text.c_str())); break;
+    case MetadataValueType::Int: replace(header, name, Imf::IntAttribute(v[0].i)); break;
+    case MetadataValueType::Float: replace(header, name, Imf::FloatAttribute(v[0].f)); break;
     case MetadataValueType::Matrix44f:
-        header.insert(name, Imf::M44fAttribute(Imath::M44f(v[0].f, v[1].f, v[2].f, v[3].f, v[4].f, v[5].f, v[6].f,
-                                                           v[7].f, v[8].f, v[9].f, v[10].f, v[11].f, v[12].f,
-                                                           v[13].f, v[14].f, v[15].f)));
+        replace(header, name, Imf::M44fAttribute(Imath::M44f(v[0].f, v[1].f, v[2].f, v[3].f, v[4].f, v[5].f, v[6].f,
+                                                             v[7].f, v[8].f, v[9].f, v[10].f, v[11].f, v[12].f,
+                                                             v[13].f, v[14].f, v[15].f)));
         break;
     case MetadataValueType::FloatVector:
     {
         std::vector<float> values;
         for (int i = 0; i < std::min<int>(entry.valueCount, 16); ++i)
             values.push_back(v[i].f);
-        header.insert(name, Imf::FloatVectorAttribute(values));
+        replace(header, name, Imf::FloatVectorAttribute(values));
         break;
     }
-    case MetadataValueType::Vec2f: header.insert(name, Imf::V2fAttribute(Imath::V2f(v[0].f, v[1].f))); break;
-    case MetadataValueType::Vec3f: header.insert(name, Imf::V3fAttribute(Imath::V3f(v[0].f, v[1].f, v[2].f))); break;
+    case MetadataValueType::Vec2f: replace(header, name, Imf::V2fAttribute(Imath::V2f(v[0].f, v[1].f))); break;
+    case MetadataValueType::Vec3f: replace(header, name, Imf::V3fAttribute(Imath::V3f(v[0].f, v[1].f, v[2].f))); break;
     }
-}
-
-bool holdsString(const Imf::Header& header, const char* name)
-{
-    return header.findTypedAttribute<Imf::StringAttribute>(name) != nullptr;
 }
 
 } // namespace
 
 void stampMetadata(Imf::Header& header, const MetadataAttributeList& list, bool cropped, bool converted)
 {
-    header.insert("ZQ/dateWritten", Imf::StringAttribute(_zqTime::currentTime().asZQ8StringMt().c_str()));
-    header.insert("ZQ/dateWrittenInt",
-                  Imf::IntAttribute(int32_t(uint32_t(uint64_t(_zqTime::currentTime().toLocalTime())))));
-    header.insert("ZQ/application", Imf::StringAttribute(kApplicationTag));
-    header.insert("ZQ/cropped", Imf::StringAttribute(cropped ? "yes" : "no"));
-    header.insert("ZQ/convertedToMultiPart", Imf::StringAttribute(converted ? "yes" : "no"));
+    replace(header, "ZQ/dateWritten", Imf::StringAttribute(_zqTime::currentTime().asZQ8StringMt().c_str()));
+    replace(header, "ZQ/dateWrittenInt",
+            Imf::IntAttribute(int32_t(uint32_t(uint64_t(_zqTime::currentTime().toLocalTime())))));
+    replace(header, "ZQ/application", Imf::StringAttribute(kApplicationTag));
+    replace(header, "ZQ/cropped", Imf::StringAttribute(cropped ? "yes" : "no"));
+    replace(header, "ZQ/convertedToMultiPart", Imf::StringAttribute(converted ? "yes" : "no"));
     if (list.marker != kMetadataMarker)
         return;
     for (uint32_t i = 0; i < list.count && i < kMetadataCapacity; ++i)
-    {
-        const MetadataAttribute& entry = list.entries[i];
-        if (holdsString(header, entry.name.c_str()) || uint8_t(entry.type) > 6)
-            continue;
-        insertEntry(header, entry);
-    }
+        if (uint8_t(list.entries[i].type) <= 6)
+            insertEntry(header, list.entries[i]);
 }

@@ -1,8 +1,9 @@
 // The machine name stored as "ZQ/clientname" in every converted frame.
 #include "driver/localHostName.h"
 
+#include "zqshared/zqFile.h"
+
 #include <cstdlib>
-#include <unistd.h>
 
 QString hostNameFromSystemName(QString name, int (*nextRandom)())
 {
@@ -16,9 +17,5 @@ QString hostNameFromSystemName(QString name, int (*nextRandom)())
 
 QString localHostName()
 {
-    char    buffer[256] = {};
-    QString name;
-    if (gethostname(buffer, 255) == 0)
-        name = QString::fromLocal8Bit(buffer);
-    return hostNameFromSystemName(name, [] { return std::rand(); });
+    return hostNameFromSystemName(zqSystemHostName(), [] { return std::rand(); });
 }

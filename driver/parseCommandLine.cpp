@@ -66,7 +66,7 @@ bool isTrueFlag(const QString& text)
     return text == QLatin1String("1") || text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
 }
 
-CommandLine parseCommandLine(const QStringList& arguments)
+CommandLine parseCommandLine(const QStringList& arguments, const Options& namedOptions)
 {
     if (arguments.size() < 6)
     {
@@ -79,7 +79,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
     if (arguments[0].compare(QLatin1String("-zqRoot"), Qt::CaseInsensitive) == 0)
         args.skip = 2;
 
-    Options    options;
+    Options    options = namedOptions;
     QString    baseFileName = args.at(1);
     options.extension = args.at(2);
     if (!options.extension.endsWith(QLatin1String(".exr"), Qt::CaseInsensitive) &&

@@ -21,5 +21,6 @@ QByteArray bannerText();
 QByteArray usageText();
 /// True when text equals "1" or "true" in any letter case.
 bool isTrueFlag(const QString& text);
-/// Checks the arguments (without the program name) in the tool's order; needs at least six.
-CommandLine parseCommandLine(const QStringList& arguments);
+/// Checks the positional arguments (without the program name) in the tool's order, on top of the named options
+/// already taken; needs at least six.
+CommandLine parseCommandLine(const QStringList& arguments, const Options& namedOptions);

@@ -1,73 +1,72 @@
-// The frame loop of the tool: discovery, then one conversion and one result line per frame.
+// The frame loop of the tool: discovery, then one conversion, one result line and one report line per frame slot.
 #include "driver/runSequence.h"
 
-#include "convert/MetadataAttributeList.h"
 #include "driver/consolePrint.h"
+#include "driver/conversionWorker.h"
 #include "driver/findSequenceFrames.h"
+#include "driver/frameReport.h"
 #include "driver/imagePluginResultText.h"
-#include "driver/jobIdText.h"
-#include "driver/localHostName.h"
 #include "driver/parseCommandLine.h"
-#include "multipart/convertFrame.h"
+#include "zqshared/zqFile.h"
 
-#include <ImfThreading.h>
-
-#include <memory>
-#include <new>
+#include <QElapsedTimer>
 
 namespace {
 
 constexpr int64_t kMemoryLimitMegabytes = 8000;
 
-void fillFarmMetadata(MetadataAttributeList& list, const Options& options)
+// The progress line: the template with %d as the share of slots done and %% as one percent sign.
+QByteArray progressLine(const QString& progressTemplate, int64_t done, int64_t slotCount)
 {
-    resetMetadataList(list);
-    if (!options.sceneName.isEmpty())
-        appendTextEntry(list, QStringLiteral("ZQ/scenename"), options.sceneName);
-    if (options.jobId != 0)
-        appendTextEntry(list, QStringLiteral("ZQ/jobID"), QString::fromLatin1(jobIdText(options.jobId).c_str()));
-    appendTextEntry(list, QStringLiteral("ZQ/clientname"), localHostName());
+    QString percent = QString::number(done * 100 / slotCount);
+    QString line;
+    for (int i = 0; i < progressTemplate.size(); ++i)
+    {
+        QStringRef pair = progressTemplate.midRef(i, 2);
+        if (pair == QLatin1String("%d"))
+            line += percent, ++i;
+        else if (pair == QLatin1String("%%"))
+            line += QLatin1Char('%'), ++i;
+        else
+            line += progressTemplate[i];
+    }
+    return line.toLatin1() + "\n";
 }
 
-// One frame: a failure that escapes the conversion ends this frame only.
-ImagePluginResult convertOneFrame(FrameJob& job)
+std::optional<int64_t> fileSize(const QString& path)
 {
-    try
-    {
-        return convertFrame(job);
-    }
-    catch (const std::bad_alloc& error)
-    {
-        return failWith(job, MemoryAllocationFailed, error);
-    }
-    catch (const std::exception& error)
-    {
-        return failWith(job, UnhandledCError, error);
-    }
-    catch (...)
-    {
-        job.detail = QStringLiteral("unknown exception");
-        return UnhandledCError;
-    }
+    int64_t size = 0;
+    return zqFileExists(path, nullptr, &size) ? std::optional<int64_t>(size) : std::nullopt;
 }
 
 } // namespace
 
 int runSequence(const Options& options)
 {
+    QElapsedTimer runTime;
+    runTime.start();
+    FrameReport report;
+    QString     reportError;
+    if (!options.reportPath.isEmpty() && !report.open(options.reportPath, reportError))
+    {
+        consolePrint("Error: Option --report: cannot write '%s': %s.\n", options.reportPath.toLatin1().constData(),
+                     reportError.toLatin1().constData());
+        return 2;
+    }
     consolePrint("%s", bannerText().constData());
-    Imf::setGlobalThreadCount(4);
     consoleFlush();
 
-    FrameSlots slots(options.frameCount);
-    if (!slots.isValid())
+    FrameSlots frameSlots(options.frameCount);
+    if (!frameSlots.isValid())
     {
         consolePrint("Error: Sequence too long.\n");
+        report.finish(runTime.elapsed() / 1000.0, 255);
         return -1;
     }
-    if (findSequenceFrames(options, slots) == 0)
+    if (findSequenceFrames(options, frameSlots) == 0)
     {
         consolePrint("Warning:  No frames found.\n");
+        report.finish(runTime.elapsed() / 1000.0, 255);
         return -1;
     }
 
@@ -75,31 +74,37 @@ int runSequence(const Options& options)
     if (baseName.endsWith(QLatin1Char('.')))
         baseName.chop(1);
 
-    auto metadata = std::make_unique<MetadataAttributeList>();
-    for (int32_t k = 0; k < slots.count(); ++k)
+    ConversionWorker worker(options);
+    bool             anyFailed = false;
+    for (int32_t k = 0; k < frameSlots.count(); ++k)
     {
-        FrameSlot slot = slots.at(k);
+        QElapsedTimer frameTime;
+        frameTime.start();
+        FrameSlot slot = frameSlots.at(k);
         consolePrint("Frame %s: \n", slot.frameText.toLatin1().constData());
-        fillFarmMetadata(*metadata, options);
-        QString inputPath = options.directoryText + slot.fileName;
-        QString outputPath = options.noOverwrite ? options.directoryText + baseName + QStringLiteral("_crop.") +
-                                                       slot.frameText + options.extension
-                                                 : inputPath;
-        FrameJob job;
-        job.inputPath = inputPath;
-        job.outputPath = outputPath;
-        job.metadata = metadata.get();
-        job.console = consoleWrite;
-        job.memoryLimitMegabytes = kMemoryLimitMegabytes;
-        ImagePluginResult result = convertOneFrame(job);
-        consolePrint("    ");
-        if (result == Ok)
-            consolePrint("done\n");
-        else
-            consolePrint("%s\n", imagePluginResultText(result, QString(), job.detail).toLatin1().constData());
+        SlotRecord record;
+        record.frame = int64_t(options.start) + int64_t(k) * options.step - options.offset;
+        record.missing = slot.fileName.isEmpty();
+        record.input = options.directoryText + slot.fileName;
+        record.output = options.noOverwrite ? options.directoryText + baseName + QStringLiteral("_crop.") +
+                                                  slot.frameText + options.extension
+                                            : record.input;
+        record.bytesIn = fileSize(record.input);
+        record.outcome = worker.convert(record.input, record.output, consoleWrite);
+        record.resultText = record.outcome.result == Ok
+                                ? QStringLiteral("done")
+                                : imagePluginResultText(record.outcome.result, QString(), record.outcome.detail);
+        consolePrint("    %s\n", record.resultText.toLatin1().constData());
+        if (!options.progressTemplate.isEmpty())
+            consoleWrite(progressLine(options.progressTemplate, k + 1, frameSlots.count()));
         consoleFlush();
+        anyFailed = anyFailed || record.outcome.result != Ok;
+        record.bytesOut = fileSize(record.output);
+        record.seconds = frameTime.elapsed() / 1000.0;
+        report.addSlot(record);
     }
-    metadata.reset();
     consolePrint("All Done\n");
-    return 0;
+    int exitCode = options.strict && anyFailed ? 1 : 0;
+    report.finish(runTime.elapsed() / 1000.0, exitCode);
+    return exitCode;
 }

@@ -1,7 +1,6 @@
 // Layout analysis and conversion decision: what happens to one opened frame.
 #include "multipart/convertToMultiPart.h"
 
-#include "convert/collectHeaderAttributes.h"
 #include "convert/copyUnchangedFrame.h"
 #include "multipart/normalizeChannelName.h"
 #include "multipart/writeSinglePartAsMultiPart.h"
@@ -10,6 +9,7 @@
 
 #include <ImfChannelList.h>
 
+#include <cstring>
 #include <initializer_list>
 #include <limits>
 #include <optional>
@@ -48,6 +48,16 @@ bool hasSubsampledChannel(const Imf::Header& header)
 {
     for (Imf::ChannelList::ConstIterator it = header.channels().begin(); it != header.channels().end(); ++it)
         if (it.channel().xSampling != 1 || it.channel().ySampling != 1)
+            return true;
+    return false;
+}
+
+// An ID manifest belongs to ID channels: such a frame is handled like a Cryptomatte frame and never rewritten.
+// (The library reads the attribute 4 bytes too long, so a rewrite could only carry a damaged manifest.)
+bool hasIdManifest(const Imf::Header& header)
+{
+    for (Imf::Header::ConstIterator it = header.begin(); it != header.end(); ++it)
+        if (std::strcmp(it.attribute().typeName(), "idmanifest") == 0)
             return true;
     return false;
 }
@@ -124,12 +134,15 @@ std::optional<ImagePluginResult> readFirstPart(const Imf::MultiPartInputFile& in
         return failWith(job, UnsupportedFormat, error);
     }
     const Imf::Header& header = layout.first.header;
+    job.facts.parts = layout.parts;
+    job.facts.dataWindow = header.dataWindow();
     layout.first.dataWindow = header.dataWindow();
     layout.first.displayWindow = header.displayWindow();
     layout.first.alreadyCropped = sizesDiffer(layout.first.dataWindow, layout.first.displayWindow);
     layout.negativeWindow = isNegative(layout.first.dataWindow);
     layout.allScanline = !header.hasTileDescription();
     layout.subsampled = hasSubsampledChannel(header);
+    layout.first.hasCryptomatte = hasIdManifest(header);
     try
     {
         if (header.hasType())
@@ -149,6 +162,12 @@ std::optional<ImagePluginResult> scanOtherParts(const Imf::MultiPartInputFile& i
 {
     try
     {
+        int32_t channels = 0;
+        for (int p = 0; p < layout.parts; ++p)
+            for (Imf::ChannelList::ConstIterator it = input.header(p).channels().begin();
+                 it != input.header(p).channels().end(); ++it)
+                ++channels;
+        job.facts.channels = channels;
         for (int p = 1; p < layout.parts; ++p)
         {
             const Imf::Header& header = input.header(p);
@@ -157,6 +176,7 @@ std::optional<ImagePluginResult> scanOtherParts(const Imf::MultiPartInputFile& i
                 layout.first.alreadyCropped || sizesDiffer(header.dataWindow(), header.displayWindow());
             layout.negativeWindow = layout.negativeWindow || isNegative(header.dataWindow());
             layout.subsampled = layout.subsampled || hasSubsampledChannel(header);
+            layout.first.hasCryptomatte = layout.first.hasCryptomatte || hasIdManifest(header);
         }
     }
     catch (const std::exception& error)
@@ -190,7 +210,6 @@ ImagePluginResult convertToMultiPart(std::unique_ptr<Imf::MultiPartInputFile> in
     if (!input->partComplete(0))
         return WrongFileSize;
     layout.layers = layerCount(layout.first.header, layout.first.hasCryptomatte);
-    collectHeaderAttributes(layout.first.header, *job.metadata);
     if (std::optional<ImagePluginResult> failed = scanOtherParts(*input, job, layout))
         return *failed;
 

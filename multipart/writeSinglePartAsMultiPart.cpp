@@ -2,6 +2,7 @@
 #include "multipart/writeSinglePartAsMultiPart.h"
 
 #include "convert/ChannelBuffer.h"
+#include "convert/collectHeaderAttributes.h"
 #include "convert/copyUnchangedFrame.h"
 #include "convert/findCropWindow.h"
 #include "convert/stampMetadata.h"
@@ -83,10 +84,13 @@ bool buildOutputParts(const Imf::MultiPartInputFile& input, const SinglePartLayo
     for (int32_t p = 0; p < partCount; ++p)
     {
         parts.headers.emplace_back(layout.displayWindow, layout.dataWindow, inputHeader.pixelAspectRatio(),
-                                   Imath::V2f(0, 0), inputHeader.screenWindowWidth(), Imf::INCREASING_Y,
-                                   Imf::ZIPS_COMPRESSION);
+                                   inputHeader.screenWindowCenter(), inputHeader.screenWindowWidth(),
+                                   Imf::INCREASING_Y, Imf::ZIPS_COMPRESSION);
         parts.headers.back().setName("");
     }
+    // The input's own attributes, whatever their type, go with the first part.
+    if (partCount > 0)
+        collectHeaderAttributes(inputHeader, parts.headers[0]);
     if (!makePartNamesUnique(parts.headers))
         return false;
     for (size_t k = 0; k < entries.size(); ++k)
@@ -175,5 +179,5 @@ ImagePluginResult writeSinglePartAsMultiPart(std::unique_ptr<Imf::MultiPartInput
     chooseWrittenWindow(layout, buffers, parts, job);
     if (job.outputPath.isEmpty())
         return Ok;
-    return writePartsAtomically(job.outputPath, parts.headers, parts.frameBuffers, job.detail) ? Ok : FailedToSaveFile;
+    return saveRewrittenFrame(job, parts.headers, parts.frameBuffers);
 }

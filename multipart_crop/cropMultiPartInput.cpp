@@ -2,6 +2,7 @@
 #include "multipart_crop/cropMultiPartInput.h"
 
 #include "convert/ChannelBuffer.h"
+#include "convert/collectHeaderAttributes.h"
 #include "convert/copyUnchangedFrame.h"
 #include "convert/findCropWindow.h"
 #include "convert/stampMetadata.h"
@@ -63,11 +64,13 @@ int32_t totalChannelCount(const Imf::MultiPartInputFile& input)
     return count;
 }
 
-// A scan-line output header with the input part's geometry, name and view.
+// A scan-line output header with the input part's geometry, name, view and every attribute of its own.
 Imf::Header outputHeaderFor(const Imf::Header& header)
 {
-    Imf::Header output(header.displayWindow(), header.dataWindow(), header.pixelAspectRatio(), Imath::V2f(0, 0),
-                       header.screenWindowWidth(), Imf::INCREASING_Y, Imf::ZIPS_COMPRESSION);
+    Imf::Header output(header.displayWindow(), header.dataWindow(), header.pixelAspectRatio(),
+                       header.screenWindowCenter(), header.screenWindowWidth(), Imf::INCREASING_Y,
+                       Imf::ZIPS_COMPRESSION);
+    collectHeaderAttributes(header, output);
     if (header.hasName())
         output.setName(header.name());
     if (header.hasView())
@@ -101,7 +104,7 @@ void enterChannels(const Imf::Header& header, bool readPixels, const MultiPartFa
 }
 
 // Enters every part (only the first of a Cryptomatte frame). Ends the frame with UnsupportedFormat when a header
-// cannot be read, and with Ok, writing nothing, when a part's windows differ from the first part's.
+// cannot be read, and copies it unchanged when a part's windows differ from the first part's.
 std::optional<ImagePluginResult> enterParts(const Imf::MultiPartInputFile& input, const MultiPartFacts& facts,
                                             MultiPartFrame& frame, FrameJob& job)
 {
@@ -135,7 +138,7 @@ std::optional<ImagePluginResult> enterParts(const Imf::MultiPartInputFile& input
         if (header.dataWindow() != frame.dataWindow || header.displayWindow() != frame.displayWindow)
         {
             printMessage(job, QStringLiteral("openEXR: part sizes do not match"));
-            return Ok;
+            return copyUnchangedFrame(job, Ok);
         }
         frame.alreadyCropped = frame.width() != frame.displayWindow.max.x - frame.displayWindow.min.x + 1 ||
                                frame.height() != frame.displayWindow.max.y - frame.displayWindow.min.y + 1;
@@ -181,8 +184,7 @@ ImagePluginResult writeCropped(MultiPartFrame& frame, const Imath::Box2i& crop, 
         header.setType("scanlineimage");
     }
     stampMetadata(frame.headers[0], *job.metadata, true, false);
-    return writePartsAtomically(job.outputPath, frame.headers, frame.frameBuffers, job.detail) ? Ok
-                                                                                               : FailedToSaveFile;
+    return saveRewrittenFrame(job, frame.headers, frame.frameBuffers);
 }
 
 } // namespace

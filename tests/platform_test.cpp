@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -84,18 +85,21 @@ TEST(ZqPath, SplitsAtTheLastSeparatorOfEitherKind)
     }
 }
 
+// The temporary file: named after its target, host and process; renamed over the target keeping its mode, or gone.
 TEST(ZqTempFileBeside, CommitReplacesAndDiscardRemoves)
 {
-    TempDir dir;
-    std::string     target = dir.path + "shot.0001.exr";
+    TempDir     dir;
+    std::string target = dir.path + "shot.0001.exr";
     writeBytes(target, "old");
     chmod(target.c_str(), 0600);
     {
         zqTempFileBeside temp(QString::fromStdString(target));
         std::string      name = temp.path().toStdString().substr(dir.path.size());
-        EXPECT_EQ(name.rfind(".shot.0001.exr.", 0), 0u) << name;
+        std::string      stem = ".shot.0001.exr." + zqSystemHostName().toStdString() + "." + std::to_string(getpid()) + ".";
+        EXPECT_EQ(name.rfind(stem, 0), 0u) << name;
         EXPECT_EQ(name.substr(name.size() - 6), ".zqtmp");
-        writeBytes(temp.path().toStdString(), "new");
+        ASSERT_TRUE(temp.create());
+        ASSERT_EQ(write(temp.fd(), "new", 3), 3);
         EXPECT_TRUE(temp.commit());
     }
     EXPECT_EQ(readBytes(target), "new");
@@ -104,7 +108,8 @@ TEST(ZqTempFileBeside, CommitReplacesAndDiscardRemoves)
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     {
         zqTempFileBeside temp(QString::fromStdString(target));
-        writeBytes(temp.path().toStdString(), "abandoned");
+        ASSERT_TRUE(temp.create());
+        ASSERT_EQ(write(temp.fd(), "abandoned", 9), 9);
     }
     EXPECT_EQ(dir.list(), std::vector<std::string>{"shot.0001.exr"});
     EXPECT_EQ(readBytes(target), "new");

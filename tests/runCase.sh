@@ -6,17 +6,19 @@
 # The folder's file "case" is read line by line, in order:
 #   frame NAME RECIPE...       make the input frame NAME with the frame generator
 #   frames A-B NAME RECIPE...  make frames A to B; a run of '#' in NAME is the zero-padded frame number
-#   sample NAME PATH           copy a file of the shared samples (the case is skipped when they are absent)
+#   sample NAME PATH           copy PATH from the case folder, else from the shared samples (the case is skipped
+#                              when they are absent)
 #   setup COMMAND              a shell command run in the case directory ($DIR) before the next run
 #   prefix COMMAND             run the next run under COMMAND (e.g. prlimit)
 #   during FILE COMMAND        once the next run's conversion has FILE open, stop it, run COMMAND ($WORKER is the
-#                              converting process), and let it go on
+#                              converting process, $RUN the run's own), and let it go on
 #   args ARGUMENTS             run the tool with ARGUMENTS; may be given several times
 #   check COMMAND              after the runs, show what COMMAND prints ($ZQ_DUMP, $ZQ_PROOF and $ZQ_ORIGINALS at hand)
 #   show SECTIONS              what the reference holds of: console files dump (default: all three)
-# Input frames get a fixed old modification time. Every file that the runs wrote is proven against its input frame
-# sample by sample (pixelProof). ZQ_UPDATE_REFS=1 rewrites the reference instead of comparing. The case directory
-# shows as $DIR, the host name as <host>, stamped dates as <date>.
+# Input frames get a fixed old modification time. Every frame that the runs wrote is proven against its input frame
+# sample by sample (pixelProof), and a case that wrote a frame must show the same once more with --verify added to
+# every run. ZQ_UPDATE_REFS=1 rewrites the reference instead of comparing. The case directory shows as $DIR, the
+# host name as <host>, process ids in temporary file names as <pid>, stamped dates as <date>.
 set -uo pipefail
 caseDir="$(cd "$1" && pwd)"
 export ZQ_TOOL="$2" ZQ_MAKEFRAME="$3" ZQ_DUMP="$4" ZQ_PROOF="$5"
@@ -26,7 +28,8 @@ umask 022
 
 mask() {
   sed -e "s|$DIR|\$DIR|g" -e "s|\b$host\b|<host>|g" -e 's/NoHostNameSet_[0-9]*/<host>/g' \
-    -e 's/^\(    ZQ\/dateWritten\(Int\)\? [a-z]*\) .*/\1 <date>/'
+    -e 's/^\(    ZQ\/dateWritten\(Int\)\? [a-z]*\) .*/\1 <date>/' \
+    -e 's/\.<host>\.[0-9]\+\.\([a-z0-9]*\.zqtmp\)/.<host>.<pid>.\1/g'
 }
 
 # Gives the new input files that match a pattern (every file, for "*") the fixed old time and keeps a copy of each.
@@ -42,6 +45,7 @@ keepOriginals() {
 runTool() {
   local -a arguments prefix=()
   eval "arguments=($1)"
+  [ -z "$2" ] || arguments+=("$2")
   [ -n "$prefixLine" ] && eval "prefix=($prefixLine)"
   echo "\$ zqExrCropRegion $1"
   if [ -z "$duringFile" ]; then
@@ -58,11 +62,11 @@ runTool() {
     [ -n "$WORKER" ] || { sleep 0.01; tries=$((tries + 1)); }
   done
   if [ -n "$WORKER" ]; then
-    kill -STOP "$WORKER"; (cd "$DIR" && WORKER="$WORKER" eval "$duringCommand"); kill -CONT "$WORKER" 2>/dev/null
+    kill -STOP "$WORKER"; (cd "$DIR" && WORKER="$WORKER" RUN="$pid" eval "$duringCommand"); kill -CONT "$WORKER" 2>/dev/null
   else
     echo "during: $duringFile was never opened"
   fi
-  wait "$pid"
+  wait "$pid" 2>/dev/null
   showRun $?
 }
 
@@ -73,11 +77,9 @@ showRun() {
   echo "exit $1"
 }
 
-# Prints one whole run of the case.
+# Prints one whole run of the case, in the empty directory $DIR; extraArgument is added to every run of the tool.
 runCase() {
-  local directive rest show="console files dump" prefixLine="" duringFile="" duringCommand="" checks=""
-  DIR="$(mktemp -d "${TMPDIR:-/tmp}/zqcase.XXXXXX")"
-  export DIR ZQ_ORIGINALS="$DIR.orig"
+  local extraArgument="$1" directive rest show="console files dump" prefixLine="" duringFile="" duringCommand="" checks=""
   mkdir -p "$ZQ_ORIGINALS"
   local console="$DIR.console"; : >"$console"
   while read -r directive rest || [ -n "$directive" ]; do
@@ -87,12 +89,13 @@ runCase() {
     frames) set -- $rest; mkdir -p "$(dirname "$DIR/$2")"
       "$ZQ_MAKEFRAME" -n "$1" "$DIR/$2" "${@:3}" && keepOriginals "$(echo "$2" | tr -s '#' '*')" ;;
     sample) set -- $rest
-      [ -f "$samples/$2" ] || { echo "no shared samples at $samples" >&2; return 77; }
-      cp "$samples/$2" "$DIR/$1" && keepOriginals "$1" ;;
+      local from="$caseDir/$2"; [ -f "$from" ] || from="$samples/$2"
+      [ -f "$from" ] || { echo "no shared samples at $samples" >&2; return 77; }
+      cp "$from" "$DIR/$1" && keepOriginals "$1" ;;
     setup) (cd "$DIR" && eval "$rest") && keepOriginals "*" ;;
     prefix) prefixLine="$rest" ;;
     during) duringFile="${rest%% *}" duringCommand="${rest#* }" ;;
-    args) runTool "$rest" | mask >>"$console"; prefixLine="" duringFile="" ;;
+    args) runTool "$rest" "$extraArgument" >>"$console"; prefixLine="" duringFile="" ;;
     check) checks+="$rest"$'\n' ;;
     show) show="$rest" ;;
     *) echo "unknown directive: $directive" ;;
@@ -100,7 +103,7 @@ runCase() {
   done <"$caseDir/case"
 
   [[ " $show " == *" console "* ]] && cat "$console"
-  local name state source written=()
+  local name state source written=() rewrote=0
   [[ " $show " == *" files "* ]] && echo "files"
   while IFS= read -r name; do
     [ -d "$DIR/$name" ] && { [[ " $show " == *" files "* ]] && echo "  $name/ dir"; continue; }
@@ -120,20 +123,37 @@ runCase() {
   done < <(cd "$DIR" && find . -mindepth 1 -printf '%P\n' | LC_ALL=C sort)
   for name in "${written[@]}"; do
     [[ "${name,,}" == *.exr ]] || continue
-    [[ " $show " == *" dump "* ]] && { echo "dump $name"; "$ZQ_DUMP" "$DIR/$name" 2>&1 | mask; }
+    rewrote=1
+    [[ " $show " == *" dump "* ]] && { echo "dump $name"; "$ZQ_DUMP" "$DIR/$name" 2>&1; }
     source="$ZQ_ORIGINALS/$name"; [ -f "$source" ] || source="$ZQ_ORIGINALS/${name/_crop./.}"
     [ -f "$source" ] && echo "proof $name: $("$ZQ_PROOF" "$source" "$DIR/$name" 2>&1)"
   done
   while IFS= read -r rest; do
-    [ -n "$rest" ] && { echo "\$ $rest"; (cd "$DIR" && eval "$rest") 2>&1 | mask; }
+    [ -n "$rest" ] && { echo "\$ $rest"; (cd "$DIR" && eval "$rest") 2>&1; }
   done <<<"$checks"
-  chmod -R u+rwX "$DIR" 2>/dev/null; rm -rf "$DIR" "$ZQ_ORIGINALS" "$console" "$DIR.out"
+  [ $rewrote -eq 0 ] || return 3
 }
 
-actual="$(runCase)"; status=$?
+# One whole run in a new directory, masked; returns 3 when it wrote a frame, 77 when the case cannot run here.
+runOnce() {
+  DIR="$(mktemp -d "${TMPDIR:-/tmp}/zqcase.XXXXXX")"
+  export DIR ZQ_ORIGINALS="$DIR.orig"
+  runCase "$1" | mask
+  local status=${PIPESTATUS[0]}
+  chmod -R u+rwX "$DIR" 2>/dev/null; rm -rf "$DIR" "$ZQ_ORIGINALS" "$DIR.console" "$DIR.out"
+  return $status
+}
+
+# Compares a run with the reference, printing a unified diff when they differ.
+compare() {
+  diff -u --label expected.txt --label "$1" "$caseDir/expected.txt" <(printf '%s\n' "$2") && return 0
+  echo "FAILED: $(basename "$caseDir") ($1)"; return 1
+}
+
+actual="$(runOnce "")"; status=$?
 [ $status -eq 77 ] && { echo "skipped: the shared samples are not beside this checkout"; exit 77; }
 if [ "${ZQ_UPDATE_REFS:-0}" = 1 ]; then printf '%s\n' "$actual" >"$caseDir/expected.txt"; exit 0; fi
-if ! diff -u --label expected.txt --label "this run" "$caseDir/expected.txt" <(printf '%s\n' "$actual"); then
-  echo "FAILED: $(basename "$caseDir")"; exit 1
-fi
+compare "this run" "$actual" || exit 1
+# A case that rewrote a frame shows the same again when every written file is read back and compared first.
+if [ $status -eq 3 ]; then compare "the same run with --verify" "$(runOnce --verify)" || exit 1; fi
 echo "passed: $(basename "$caseDir")"

@@ -1,16 +1,20 @@
-// File services of the shared library.
+// File services of the shared library: existence, a copy that keeps the modification time, and safe replacement.
 #include "zqshared/zqFile.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
-#include <sys/time.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
+
+const char kTempSuffix[] = ".zqtmp";
 
 QString systemReason(int error)
 {
@@ -22,25 +26,63 @@ QByteArray nativePath(const QString& path)
     return path.toUtf8();
 }
 
+// Directory (with its trailing separator, "" for none) and file name of a path.
+std::pair<QString, QString> splitPath(const QString& path)
+{
+    int slash = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+    return {path.left(slash + 1), path.mid(slash + 1)};
+}
+
 // Writes all bytes, retrying on interruption; false with errno set on failure.
 bool writeAll(int fd, const char* bytes, size_t count)
 {
     while (count > 0)
     {
         ssize_t written = ::write(fd, bytes, count);
+        if (written < 0 && errno == EINTR)
+            continue;
         if (written < 0)
-        {
-            if (errno == EINTR)
-                continue;
             return false;
-        }
         bytes += written;
         count -= size_t(written);
     }
     return true;
 }
 
+bool processIsGone(pid_t pid)
+{
+    return pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+// Gives the open file the permission bits, owner, group and extended attributes of an existing file. Owner, group
+// and attributes are kept where this process may set them; the mode is set last, after chown may have cleared bits.
+void copyFileMetadata(const char* from, int fd)
+{
+    struct stat info;
+    if (::stat(from, &info) != 0 || S_ISDIR(info.st_mode))
+        return;
+    if (::fchown(fd, info.st_uid, info.st_gid) != 0)
+        (void)::fchown(fd, uid_t(-1), info.st_gid);
+    ssize_t size = ::listxattr(from, nullptr, 0);
+    std::vector<char> names(size > 0 ? size_t(size) : 0);
+    if (size > 0 && (size = ::listxattr(from, names.data(), names.size())) > 0)
+        for (const char* name = names.data(); name < names.data() + size; name += std::strlen(name) + 1)
+        {
+            ssize_t           length = ::getxattr(from, name, nullptr, 0);
+            std::vector<char> value(length > 0 ? size_t(length) : 0);
+            if (length >= 0 && (length = ::getxattr(from, name, value.data(), value.size())) >= 0)
+                (void)::fsetxattr(fd, name, value.data(), size_t(length), 0);
+        }
+    ::fchmod(fd, info.st_mode & 07777);
+}
+
 } // namespace
+
+QString zqSystemHostName()
+{
+    char buffer[256] = {};
+    return ::gethostname(buffer, sizeof buffer - 1) == 0 ? QString::fromLocal8Bit(buffer) : QString();
+}
 
 bool zqFileExists(const QString& path, std::time_t* modificationTime, int64_t* size)
 {
@@ -54,15 +96,43 @@ bool zqFileExists(const QString& path, std::time_t* modificationTime, int64_t* s
     return true;
 }
 
+int zqRemoveStaleTempFiles(const QString& target)
+{
+    auto [directory, name] = splitPath(target);
+    QByteArray prefix = nativePath(QStringLiteral(".%1.%2.").arg(name, zqSystemHostName()));
+    QByteArray dirBytes = nativePath(directory.isEmpty() ? QStringLiteral(".") : directory);
+    DIR*       dir = ::opendir(dirBytes.constData());
+    if (!dir)
+        return 0;
+    int removed = 0;
+    while (dirent* entry = ::readdir(dir))
+    {
+        // ".<name>.<host>.<pid>.<random>.zqtmp": the pid's digits follow the prefix, then one more dot.
+        const char* text = entry->d_name;
+        size_t      length = std::strlen(text);
+        if (length < size_t(prefix.size()) + sizeof kTempSuffix || std::memcmp(text, prefix.constData(), size_t(prefix.size())) != 0 ||
+            std::strcmp(text + length - (sizeof kTempSuffix - 1), kTempSuffix) != 0)
+            continue;
+        char* end = nullptr;
+        long  pid = std::strtol(text + prefix.size(), &end, 10);
+        if (end == text + prefix.size() || *end != '.' || !processIsGone(pid_t(pid)))
+            continue;
+        if (::unlinkat(::dirfd(dir), text, 0) == 0)
+            ++removed;
+    }
+    ::closedir(dir);
+    return removed;
+}
+
 zqTempFileBeside::zqTempFileBeside(const QString& target) : m_target(target)
 {
-    int     slash = std::max(target.lastIndexOf(QLatin1Char('/')), target.lastIndexOf(QLatin1Char('\\')));
-    QString directory = target.left(slash + 1);
-    QString name = target.mid(slash + 1);
+    zqRemoveStaleTempFiles(target);
+    auto [directory, name] = splitPath(target);
     static std::mt19937_64 generator{std::random_device{}() ^ (uint64_t(::getpid()) << 32)};
-    struct stat info;
+    QString                stem = QStringLiteral("%1.%2.%3.%4.").arg(directory, name, zqSystemHostName()).arg(::getpid());
+    struct stat            info;
     do
-        m_path = QStringLiteral("%1.%2.%3.zqtmp").arg(directory, name, QString::number(generator() >> 16, 36));
+        m_path = stem + QString::number(generator() >> 16, 36) + QLatin1String(kTempSuffix);
     while (::lstat(nativePath(m_path).constData(), &info) == 0);
 }
 
@@ -71,27 +141,56 @@ zqTempFileBeside::~zqTempFileBeside()
     discard();
 }
 
+bool zqTempFileBeside::create()
+{
+    m_fd = ::open(nativePath(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (m_fd >= 0)
+        return true;
+    m_error = systemReason(errno);
+    m_path.clear();
+    return false;
+}
+
 bool zqTempFileBeside::commit()
 {
-    if (m_path.isEmpty())
-        return false;
-    QByteArray  from = nativePath(m_path);
-    QByteArray  to = nativePath(m_target);
-    struct stat info;
-    if (::stat(to.constData(), &info) == 0 && !S_ISDIR(info.st_mode))
-        ::chmod(from.constData(), info.st_mode & 07777);
-    if (::rename(from.constData(), to.constData()) != 0)
-    {
-        m_error = QStringLiteral("cannot replace '%1': %2").arg(m_target, systemReason(errno));
+    auto fail = [&](const QString& what, int error) {
+        m_error = QStringLiteral("%1 '%2': %3").arg(what, m_target, systemReason(error));
         discard();
         return false;
-    }
+    };
+    if (m_path.isEmpty() || m_fd < 0)
+        return fail(QStringLiteral("nothing written for"), EBADF);
+    QByteArray to = nativePath(m_target);
+    copyFileMetadata(to.constData(), m_fd);
+    if (::fsync(m_fd) != 0)
+        return fail(QStringLiteral("cannot flush the file for"), errno);
+    int closed = ::close(m_fd);
+    m_fd = -1;
+    if (closed != 0)
+        return fail(QStringLiteral("cannot close the file for"), errno);
+    if (::rename(nativePath(m_path).constData(), to.constData()) != 0)
+        return fail(QStringLiteral("cannot replace"), errno);
     m_path.clear();
+    // The rename is only durable once the directory that holds the name is on disk as well.
+    QString directory = splitPath(m_target).first;
+    int     dir = ::open(nativePath(directory.isEmpty() ? QStringLiteral(".") : directory).constData(),
+                         O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0 || ::fsync(dir) != 0)
+    {
+        m_error = QStringLiteral("cannot flush the directory of '%1': %2").arg(m_target, systemReason(errno));
+        if (dir >= 0)
+            ::close(dir);
+        return false;
+    }
+    ::close(dir);
     return true;
 }
 
 void zqTempFileBeside::discard()
 {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
     if (!m_path.isEmpty())
         ::unlink(nativePath(m_path).constData());
     m_path.clear();
@@ -113,13 +212,10 @@ QString zqCopyFile(const QString& source, const QString& target, bool, int, bool
         return failure(QStringLiteral("cannot read the source"), error);
     }
     zqTempFileBeside temp(target);
-    int to = ::open(nativePath(temp.path()).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (to < 0)
+    if (!temp.create())
     {
-        int error = errno;
         ::close(from);
-        temp.forget();
-        return failure(QStringLiteral("cannot create the file"), error);
+        return QStringLiteral("copy '%1' to '%2' failed: cannot create the file: %3").arg(source, target, temp.error());
     }
     static thread_local std::vector<char> buffer(1 << 20);
     for (;;)
@@ -127,23 +223,19 @@ QString zqCopyFile(const QString& source, const QString& target, bool, int, bool
         ssize_t got = ::read(from, buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0 || (got > 0 && !writeAll(to, buffer.data(), size_t(got))))
+        if (got < 0 || (got > 0 && !writeAll(temp.fd(), buffer.data(), size_t(got))))
         {
             int error = errno;
             ::close(from);
-            ::close(to);
             return failure(got < 0 ? QStringLiteral("read error") : QStringLiteral("write error"), error);
         }
         if (got == 0)
             break;
     }
     ::close(from);
-    if (::close(to) != 0)
-        return failure(QStringLiteral("write error"), errno);
-
     struct timespec times[2] = {info.st_atim, info.st_mtim};
-    bool timeKept = ::utimensat(AT_FDCWD, nativePath(temp.path()).constData(), times, 0) == 0;
-    int  timeError = errno;
+    bool            timeKept = ::futimens(temp.fd(), times) == 0;
+    int             timeError = errno;
     if (!temp.commit())
         return QStringLiteral("copy '%1' to '%2' failed: %3").arg(source, target, temp.error());
     if (!timeKept)

@@ -1,0 +1,124 @@
+// The named farm options (--name or --name=value), taken out of the command line before the positional arguments.
+#include "driver/parseNamedOptions.h"
+
+#include <sched.h>
+
+namespace {
+
+/// How an option takes its value.
+enum class Value
+{
+    None,     ///< a flag: no value allowed
+    Required, ///< --name=value with a value that is not empty
+    Optional, ///< --name or --name=value with a value that is not empty
+};
+
+struct OptionRule
+{
+    const char* name;
+    Value       value;
+    const char* valueText; ///< how the value is shown in the help text
+    const char* help;
+};
+
+const OptionRule kOptions[] = {
+    {"help", Value::None, "", "print this text and exit"},
+    {"version", Value::None, "", "print the version and exit"},
+    {"report", Value::Required, "=FILE", "write a JSON Lines report: one object per frame slot as it ends, then a summary"},
+    {"progress", Value::Optional, "[=TEMPLATE]",
+     "after each frame print TEMPLATE, %d the share of slots done (default \"PROGRESS: %d%%\")"},
+    {"strict", Value::None, "", "exit with 1 when any frame ended other than done"},
+    {"threads", Value::Required, "=N|auto", "threads for reading and writing, 1 to 256 or auto (default 4)"},
+    {"verify", Value::None, "", "read every rewritten file back and compare every sample before it replaces anything"},
+};
+
+const OptionRule* findRule(const QString& name)
+{
+    for (const OptionRule& rule : kOptions)
+        if (name == QLatin1String(rule.name))
+            return &rule;
+    return nullptr;
+}
+
+// The CPUs this process may run on, as its affinity mask (set by a farm's CPU binding) allows.
+int availableCpus()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0)
+        return 1;
+    return std::max(1, CPU_COUNT(&set));
+}
+
+// Stores one option's value; the reason when the value is bad.
+QString apply(const OptionRule& rule, const QString& value, NamedOptions& named, Options& options)
+{
+    QString name = QLatin1String(rule.name);
+    if (name == QLatin1String("help"))
+        named.help = true;
+    else if (name == QLatin1String("version"))
+        named.version = true;
+    else if (name == QLatin1String("strict"))
+        options.strict = true;
+    else if (name == QLatin1String("verify"))
+        options.verify = true;
+    else if (name == QLatin1String("report"))
+        options.reportPath = value;
+    else if (name == QLatin1String("progress"))
+    {
+        QString text = value.isNull() ? QStringLiteral("PROGRESS: %d%%") : value;
+        if (!text.contains(QLatin1String("%d")))
+            return QStringLiteral("the template needs %d");
+        options.progressTemplate = text;
+    }
+    else if (name == QLatin1String("threads"))
+    {
+        bool ok = false;
+        int  threads = value == QLatin1String("auto") ? availableCpus() : value.toInt(&ok, 10);
+        if (value != QLatin1String("auto") && (!ok || threads < 1 || threads > 256))
+            return QStringLiteral("give a number from 1 to 256 or auto");
+        options.threads = threads;
+    }
+    return QString();
+}
+
+} // namespace
+
+NamedOptions takeNamedOptions(QStringList& arguments, Options& options)
+{
+    NamedOptions named;
+    QStringList  positional;
+    for (const QString& argument : arguments)
+    {
+        int               equals = argument.indexOf(QLatin1Char('='));
+        QString           name = argument.mid(2, equals < 0 ? -1 : equals - 2);
+        const OptionRule* rule = argument.startsWith(QLatin1String("--")) ? findRule(name) : nullptr;
+        if (!rule)
+        {
+            positional.append(argument);
+            continue;
+        }
+        QString value = equals < 0 ? QString() : argument.mid(equals + 1);
+        QString reason;
+        if (rule->value == Value::None && equals >= 0)
+            reason = QStringLiteral("takes no value");
+        else if (rule->value == Value::Required && value.isEmpty())
+            reason = QStringLiteral("needs a value, as --%1=VALUE").arg(name);
+        else if (rule->value == Value::Optional && equals >= 0 && value.isEmpty())
+            reason = QStringLiteral("needs a value after '='");
+        else
+            reason = apply(*rule, value, named, options);
+        if (!reason.isEmpty() && named.error.isEmpty())
+            named.error = "Error: Option --" + name.toLatin1() + ": " + reason.toLatin1() + ".\n";
+    }
+    arguments = positional;
+    return named;
+}
+
+QByteArray namedOptionsHelp()
+{
+    QByteArray text = "Options (anywhere on the line):\n";
+    for (const OptionRule& rule : kOptions)
+        text += (QByteArray("  --") + rule.name + rule.valueText).leftJustified(24, ' ') + rule.help + "\n";
+    return text + "\n";
+}
