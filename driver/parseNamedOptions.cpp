@@ -22,14 +22,16 @@ struct OptionRule
 };
 
 const OptionRule kOptions[] = {
-    {"help", Value::None, "", "print this text and exit"},
-    {"version", Value::None, "", "print the version and exit"},
-    {"report", Value::Required, "=FILE", "write a JSON Lines report: one object per frame slot as it ends, then a summary"},
+    {"help", Value::None, "", "Print the banner, the usage text and this list of options, and exit with 0."},
+    {"version", Value::None, "", "Print \"zqExrCropRegion 9.1.02\" and exit with 0."},
+    {"report", Value::Required, "=FILE", "Write FILE as JSON Lines: one object per frame slot when the slot ends, then one summary object."},
     {"progress", Value::Optional, "[=TEMPLATE]",
-     "after each frame print TEMPLATE, %d the share of slots done (default \"PROGRESS: %d%%\")"},
-    {"strict", Value::None, "", "exit with 1 when any frame ended other than done"},
-    {"threads", Value::Required, "=N|auto", "threads for reading and writing, 1 to 256 or auto (default 4)"},
-    {"verify", Value::None, "", "read every rewritten file back and compare every sample before it replaces anything"},
+     "After each slot's result line print a line made from TEMPLATE: %d is the percentage of slots finished, %% a percent sign; the default is \"PROGRESS: %d%%\"."},
+    {"strict", Value::None, "", "Exit with 1 when any frame ended with a result other than done, missing frames included."},
+    {"threads", Value::Required, "=N|auto",
+     "Use N threads (1 to 256) in the OpenEXR library instead of 4; auto uses the number of CPUs this process may run on."},
+    {"verify", Value::None, "",
+     "Read every rewritten file back and compare every sample before it replaces anything; a difference is a failed save and the previous file stays."},
 };
 
 const OptionRule* findRule(const QString& name)
@@ -119,6 +121,6 @@ QByteArray namedOptionsHelp()
 {
     QByteArray text = "Options (anywhere on the line):\n";
     for (const OptionRule& rule : kOptions)
-        text += (QByteArray("  --") + rule.name + rule.valueText).leftJustified(24, ' ') + rule.help + "\n";
+        text += (QByteArray("  --") + rule.name + rule.valueText).leftJustified(25, ' ') + rule.help + "\n";
     return text + "\n";
 }

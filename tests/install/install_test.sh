@@ -20,21 +20,22 @@ expectEqual "installed files" "$(cd "$prefix" && find . -type f | sort | xargs)"
 ./share/man/man1/zqExrCropRegion.1.gz"
 
 mkdir "$work/frames"
-"$build/bench/makeFrames" "$work/frames" shot 1 3 64 36 crop >/dev/null
+"$build/tools/zqMakeFrame" -n 1-3 "$work/frames/shot.####.exr" size=64x36 rect=10,8,40,25:noise
 "$prefix/bin/zqExrCropRegion" "$work/frames/shot." .exr 1 3 1 0 false true >"$work/run.out" || true
 expectEqual "installed tool crops with NoOverwrite" "$(grep -c '^    done$' "$work/run.out") $(tail -n1 "$work/run.out") \
 $(cd "$work/frames" && ls shot_crop.* | xargs)" "3 All Done shot_crop.0001.exr shot_crop.0002.exr shot_crop.0003.exr"
 
 manPage="$prefix/share/man/man1/zqExrCropRegion.1.gz"
 expectEqual "man page renders without warnings" "$(MANWIDTH=80 man --warnings -l "$manPage" 2>&1 >/dev/null)" ""
-# The --help option list (doc/options.txt) and the man page's OPTIONS section name the same options in the same words.
+# The installed tool's --help and the man page's OPTIONS section name the same options in the same words.
 rendered="$(LANG=C MANWIDTH=1000 man --nj --nh -l "$manPage")"
+"$prefix/bin/zqExrCropRegion" --help | grep '^  --' >"$work/help.txt"
 manOptions="$(sed -n '/^\.SH OPTIONS/,/^\.SH /{/^\.TP/{n;p}}' "$root/doc/zqExrCropRegion.1" | wc -l)"
-expectEqual "options in the man page and in doc/options.txt" "$manOptions" "$(wc -l <"$root/doc/options.txt")"
+expectEqual "options in the man page and in --help" "$manOptions" "$(wc -l <"$work/help.txt")"
 while read -r name text; do
   grep -qF -- "$name" <<<"$rendered" && grep -qF -- "$text" <<<"$rendered" ||
     expectEqual "man page text of $name" "missing" "$text"
-done <"$root/doc/options.txt"
+done <"$work/help.txt"
 
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; exit 1; }
 deb="$(ls "$work"/deb/*.deb)"
