@@ -1,118 +1,118 @@
 #!/usr/bin/env bash
-# Benchmark: the tool against the floor (decode of every channel plus ZIPS encode of the kept box, no search, no
-# metadata) and against oiiotool's autotrim, on generated HD and UHD sequences. Prints a Markdown table.
+# Benchmark: the tool against the plain floor (the library as it comes: a decode of every channel and a ZIPS encode of
+# the kept box, no search, no metadata), the refined floor (the same with the tool's two changes: libdeflate for the
+# library's zlib calls, huge pages for the planes) and oiiotool's autotrim, on generated HD and UHD frames, single- and
+# multi-part, and an 8-frame HD sequence. Also: the tool's output against a plain-zlib build of it (size, pixels and
+# attributes by the tool's dump and by oiiotool --diff), the cost of --verify and of the fsync calls. Markdown to stdout.
 #
-#   scripts/bench.sh            (as root on Debian the first time: installs GNU time when it is missing)
+#   scripts/bench.sh        (as root on Debian the first time: installs GNU time, strace and openimageio-tools)
 #
-# Settings from the environment: ROUNDS (HD rounds, default 5), ROUNDS_UHD (default 3), SEQUENCE_ROUNDS
-# (default 3), UHD=0 to leave out UHD, KEEP=1 to keep the temp folder. Progress goes to stderr, the table to stdout.
+# Settings from the environment: ROUNDS (HD rounds, default 7), ROUNDS_UHD (default 5), SEQUENCE_ROUNDS (default 5),
+# UHD=0 to leave out UHD, KEEP=1 to keep the temp folder. Progress goes to stderr.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-rounds="${ROUNDS:-5}"
-roundsUhd="${ROUNDS_UHD:-3}"
-sequenceRounds="${SEQUENCE_ROUNDS:-3}"
-withUhd="${UHD:-1}"
+rounds="${ROUNDS:-7}" roundsUhd="${ROUNDS_UHD:-5}" sequenceRounds="${SEQUENCE_ROUNDS:-5}" withUhd="${UHD:-1}"
 sequenceFrames=8
 
-if [ ! -x /usr/bin/time ]; then
-  echo "Installing GNU time" >&2
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time >/dev/null
-fi
-"$root/scripts/build.sh" >&2
-tool="$root/build/zqExrCropRegion"
-floor="$root/build/bench/floor"
-search="$root/build/bench/cropSearch"
-make="$root/build/tools/zqMakeFrame"
+missing=""
+for need in time:/usr/bin/time strace:strace openimageio-tools:oiiotool; do
+  command -v "${need#*:}" >/dev/null || missing+=" ${need%%:*}"
+done
+[ -z "$missing" ] || { echo "Installing:$missing" >&2; DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing >/dev/null; }
+"$root/scripts/build.sh" "$root/build" >&2
+"$root/scripts/build.sh" "$root/build-plain" -DZQ_PLAIN_ZLIB=ON >&2
+tool="$root/build/zqExrCropRegion" plainTool="$root/build-plain/zqExrCropRegion"
+floor="$root/build/bench/floor" refined="$root/build/bench/floorRefined" search="$root/build/bench/cropSearch"
+make="$root/build/tools/zqMakeFrame" dump="$root/build/tools/zqExrDump"
 source "$root/scripts/frameRecipes.sh"
-oiiotool="$(command -v oiiotool || true)"
 
 work="$(mktemp -d /tmp/zqbench.XXXXXX)"
-if [ "${KEEP:-0}" != 1 ]; then trap 'rm -rf "$work"' EXIT; fi
+[ "${KEEP:-0}" = 1 ] || trap 'rm -rf "$work"' EXIT
 log() { echo "[bench] $*" >&2; }
 
-# Runs a command, appends "seconds peakKiB cpuSeconds" to the file named first; the command's output goes to
-# $work/last.out. CPU seconds (user + system) are less disturbed than wall time when other work shares the machine.
+# Runs a command and appends "wall peakKiB user system" to the file named first.
 timed() {
-  local into="$1"; shift
-  local start end
+  local into="$1" start end
+  shift
   start=$(date +%s%N)
-  /usr/bin/time -o "$work/rss" -f '%M %U %S' "$@" >"$work/last.out" 2>&1
+  /usr/bin/time -o "$work/time" -f '%M %U %S' "$@" >"$work/last.out" 2>&1
   end=$(date +%s%N)
-  tail -n1 "$work/rss" | awk -v a="$start" -v b="$end" '{ printf "%.4f %s %.2f\n", (b - a) / 1e9, $1, $2 + $3 }' >>"$into"
+  tail -n1 "$work/time" | awk -v a="$start" -v b="$end" '{ printf "%.4f %s %s %s\n", (b - a) / 1e9, $1, $2, $3 }' >>"$into"
 }
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%.4f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 column() { awk -v c="$2" '{ print $c }' "$1"; }
-maximum() { sort -g | tail -n1; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "nan" }'; }
 mib() { awk -v k="$1" 'BEGIN { printf "%.0f", k / 1024 }'; }
+percent() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%+.2f %%", 100 * (a - b) / b }'; }
 
 # Crop boxes printed by the tool, one "x0 y0 x1 y1" line per frame; the frames' data windows start at 0,0.
 cropBoxes() { sed -n 's/.*min\[ *\([0-9]*\), *\([0-9]*\)\]  max\[ *\([0-9]*\), *\([0-9]*\)\].*/\1 \2 \3 \4/p' "$1"; }
-
 # Floor arguments for the frames of a folder (IN x0 y0 x1 y1 ...), from the boxes the tool printed.
 floorArguments() {
-  local dir="$1" boxes="$2" i=1
-  while read -r x0 y0 x1 y1; do
-    printf '%s %s %s %s %s ' "$dir/$(printf 'shot.%04d.exr' "$i")" "$x0" "$y0" "$x1" "$y1"
-    i=$((i + 1))
-  done <"$boxes"
+  local i=1
+  while read -r x0 y0 x1 y1; do printf '%s %s %s %s %s ' "$1/$(printf 'shot.%04d.exr' "$i")" "$x0" "$y0" "$x1" "$y1"; i=$((i + 1)); done <"$2"
 }
+# A dump without the stamped dates, for comparing two writes of a frame.
+stableDump() { "$dump" "$1" | sed '/ZQ\/dateWritten/d'; }
 
 log "load before measuring: $(uptime)"
 loadBefore="$(cut -d' ' -f1-3 /proc/loadavg)"
-
-# Frames: one per variant and size, the all-empty HD frame, and the HD sequence.
 declare -a cases=()
-for variant in crop full farz multipart empty; do cases+=("HD $variant 1920 1080"); done
-if [ "$withUhd" = 1 ]; then
-  for variant in crop full farz multipart; do cases+=("UHD $variant 3840 2160"); done
-fi
+for variant in crop multipart full farz empty; do cases+=("HD $variant 1920 1080"); done
+[ "$withUhd" = 1 ] && cases+=("UHD crop 3840 2160" "UHD multipart 3840 2160")
 log "generating frames in $work"
 for entry in "${cases[@]}"; do
   read -r size variant width height <<<"$entry"
-  mkdir -p "$work/$size-$variant/floor" "$work/$size-$variant/oiio"
-  "$make" -n 1-1 "$work/$size-$variant/shot.####.exr" "$(benchRecipe "$variant" "$width" "$height")" &
-  if [ "$(jobs -r | wc -l)" -ge 2 ]; then wait -n; fi
+  mkdir -p "$work/$size-$variant"/{floor,refined,oiio,plain}
+  "$make" -n 1-1 "$work/$size-$variant/shot.####.exr" "$(benchRecipe "$variant" "$width" "$height")"
 done
-mkdir -p "$work/sequence/floor"
-"$make" -n 1-"$sequenceFrames" "$work/sequence/shot.####.exr" "$(benchRecipe crop 1920 1080)" &
-wait
+mkdir -p "$work/sequence"/{floor,refined}
+"$make" -n 1-"$sequenceFrames" "$work/sequence/shot.####.exr" "$(benchRecipe crop 1920 1080)"
 
-rows=""
+rows="" outputRows=""
 for entry in "${cases[@]}"; do
   read -r size variant width height <<<"$entry"
   dir="$work/$size-$variant"
   n="$rounds"; [ "$size" = UHD ] && n="$roundsUhd"
   log "$size $variant: $n rounds"
   "$tool" "$dir/shot." .exr 1 1 1 0 true true >"$dir/tool.out"
+  cp "$dir/shot.0001.exr" "$dir/plain/" && "$plainTool" "$dir/plain/shot." .exr 1 1 1 0 true true >/dev/null
   cropBoxes "$dir/tool.out" >"$dir/boxes"
   read -r -a floorArgs <<<"$(floorArguments "$dir" "$dir/boxes")"
   for ((r = 0; r < n; r++)); do
     timed "$dir/tool.times" "$tool" "$dir/shot." .exr 1 1 1 0 true true
     timed "$dir/floor.times" "$floor" "$dir/floor" "${floorArgs[@]}"
-    if [ -n "$oiiotool" ]; then
-      timed "$dir/oiio.times" "$oiiotool" "$dir/shot.0001.exr" --autotrim --compression zips -o "$dir/oiio/shot.0001.exr"
-    fi
+    timed "$dir/refined.times" "$refined" "$dir/refined" "${floorArgs[@]}"
+    timed "$dir/oiio.times" oiiotool "$dir/shot.0001.exr" --autotrim --compression zips -o "$dir/oiio/shot.0001.exr"
+    [ "$size $variant" = "HD crop" ] && timed "$dir/verify.times" "$tool" "$dir/shot." .exr 1 1 1 0 true true --verify
   done
   toolTime=$(column "$dir/tool.times" 1 | median)
   floorTime=$(column "$dir/floor.times" 1 | median)
-  toolRss=$(column "$dir/tool.times" 2 | maximum)
-  cpuRatio=$(ratio "$(column "$dir/tool.times" 3 | median)" "$(column "$dir/floor.times" 3 | median)")
+  refinedTime=$(column "$dir/refined.times" 1 | median)
+  oiioTime=$(column "$dir/oiio.times" 1 | median)
   searchTime=$("$search" "$dir/shot.0001.exr" 21 | awk '{ print $2 }')
-  decoded=$((width * height * (13 * 2 + 7 * 4)))
-  limitKiB=$(awk -v d="$decoded" 'BEGIN { printf "%.0f", (1.15 * d + 48 * 1048576) / 1024 }')
-  share=$(awk -v s="$searchTime" -v t="$toolTime" 'BEGIN { printf "%.1f %%", 100 * s / t }')
-  oiioCells="| – | – | –"
-  if [ -n "$oiiotool" ]; then
-    oiioTime=$(column "$dir/oiio.times" 1 | median)
-    oiioRss=$(column "$dir/oiio.times" 2 | maximum)
-    oiioCells="| $oiioTime | $(ratio "$toolTime" "$oiioTime") | $(mib "$oiioRss")"
-  fi
-  rows+="| $size $variant | $toolTime | $floorTime | $(ratio "$toolTime" "$floorTime") | $cpuRatio | $(printf '%.4f' "$searchTime") | $share"
-  rows+=" | $(mib "$toolRss") | $(mib $((decoded / 1024))) | $(mib "$limitKiB") $oiioCells |"$'\n'
+  rows+="| $size $variant | $toolTime | $floorTime | $refinedTime | $oiioTime | $(ratio "$toolTime" "$floorTime")"
+  rows+=" | $(ratio "$toolTime" "$refinedTime") | $(ratio "$toolTime" "$oiioTime")"
+  rows+=" | $(column "$dir/tool.times" 3 | median) | $(column "$dir/tool.times" 4 | median)"
+  rows+=" | $(column "$dir/floor.times" 3 | median) | $(column "$dir/floor.times" 4 | median)"
+  rows+=" | $(mib "$(column "$dir/tool.times" 2 | sort -g | tail -n1)") | $(mib "$(column "$dir/floor.times" 2 | sort -g | tail -n1)")"
+  rows+=" | $(awk -v s="$searchTime" -v t="$toolTime" 'BEGIN { printf "%.1f %%", 100 * s / t }') |"$'\n'
+  # The same frame written by the plain-zlib build: sizes, and the pixels and attributes by two readers.
+  out="$dir/shot_crop.0001.exr" plainOut="$dir/plain/shot_crop.0001.exr"
+  sameDump=no; diff -q <(stableDump "$out") <(stableDump "$plainOut") >/dev/null && sameDump=yes
+  oiioDiff="$(oiiotool "$out" "$plainOut" --diff 2>&1 | grep -c -E '^(PASS|  PASS)' || true)"
+  outputRows+="| $size $variant | $(stat -c %s "$plainOut") | $(stat -c %s "$out") | $(percent "$(stat -c %s "$out")" "$(stat -c %s "$plainOut")")"
+  outputRows+=" | $sameDump | $([ "$oiioDiff" -gt 0 ] && echo pass || echo FAIL) |"$'\n'
 done
 
-# The sequence: the tool over all frames in one run, the floor over them in one process, and one floor run per frame.
+# --verify and fsync on the HD crop frame.
+dir="$work/HD-crop"
+verifyRatio=$(ratio "$(column "$dir/verify.times" 1 | median)" "$(column "$dir/tool.times" 1 | median)")
+strace -f -T -e trace=fsync -o "$work/strace" "$tool" "$dir/shot." .exr 1 1 1 0 true true >/dev/null
+fsyncSeconds=$(grep -o '<[0-9.]*>' "$work/strace" | tr -d '<>' | awk '{ s += $1 } END { printf "%.4f", s }')
+fsyncCalls=$(grep -c 'fsync(' "$work/strace")
+
+# The sequence: the tool over all frames in one run, each floor over them in one process.
 dir="$work/sequence"
 log "HD sequence of $sequenceFrames frames: $sequenceRounds rounds"
 "$tool" "$dir/shot." .exr 1 "$sequenceFrames" 1 0 true true >"$dir/tool.out"
@@ -121,32 +121,32 @@ read -r -a floorArgs <<<"$(floorArguments "$dir" "$dir/boxes")"
 for ((r = 0; r < sequenceRounds; r++)); do
   timed "$dir/tool.times" "$tool" "$dir/shot." .exr 1 "$sequenceFrames" 1 0 true true
   timed "$dir/floor.times" "$floor" "$dir/floor" "${floorArgs[@]}"
-  timed "$dir/single.times" bash -c 'floor="$1" out="$2"; shift 2
-    while [ $# -ge 5 ]; do "$floor" "$out" "$1" "$2" "$3" "$4" "$5"; shift 5; done' - "$floor" "$dir/floor" "${floorArgs[@]}"
+  timed "$dir/refined.times" "$refined" "$dir/refined" "${floorArgs[@]}"
 done
 seqTool=$(column "$dir/tool.times" 1 | median)
 seqFloor=$(column "$dir/floor.times" 1 | median)
-seqToolCpu=$(column "$dir/tool.times" 3 | median)
-seqFloorCpu=$(column "$dir/floor.times" 3 | median)
-seqSingle=$(column "$dir/single.times" 1 | median)
-seqSingleCpu=$(column "$dir/single.times" 3 | median)
+seqRefined=$(column "$dir/refined.times" 1 | median)
 loadAfter="$(cut -d' ' -f1-3 /proc/loadavg)"
 
 cpu="$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)"
 exr="$(dpkg-query -W -f='${Version}' libopenexr-dev 2>/dev/null || echo '?')"
 cat <<EOF
-Machine: $(nproc) cores, $cpu; OpenEXR $exr; $(date '+%Y-%m-%d %H:%M'); load average before $loadBefore, after $loadAfter.
-Medians of alternating rounds (HD $rounds, UHD $roundsUhd), one frame per run, seconds of wall time; CPU = user + system.
-Crop search: median of findCropWindow alone on the frame in memory, as a share of the tool's time.
-Peak RSS in MiB; limit = 1.15 × decoded pixel bytes + 48 MiB.
+Machine: $(nproc) cores, $cpu; OpenEXR $exr; transparent huge pages: $(grep -o '\[[a-z]*\]' /sys/kernel/mm/transparent_hugepage/enabled); $(date '+%Y-%m-%d %H:%M'); load average before $loadBefore, after $loadAfter.
+Medians of alternating rounds (HD $rounds, UHD $roundsUhd) of tool, plain floor, refined floor and oiiotool, one frame per run; wall seconds; user and system CPU seconds; peak RSS in MiB.
 
-| Frame | Tool s | Floor s | Tool / floor | CPU tool / floor | Search s | Search share | Tool RSS | Decoded | RSS limit | oiiotool s | Tool / oiiotool | oiiotool RSS |
-|---|---|---|---|---|---|---|---|---|---|---|---|---|
+| Frame | Tool s | Plain floor s | Refined floor s | oiiotool s | Tool / plain floor | Tool / refined floor | Tool / oiiotool | Tool user | Tool sys | Plain floor user | Plain floor sys | Tool RSS | Plain floor RSS | Search share |
+|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|
 ${rows%$'\n'}
 
-| HD sequence, $sequenceFrames frames | Seconds | Tool / this | CPU s | CPU tool / this |
-|---|---|---|---|---|
-| Tool, one run | $seqTool | 1.00 | $seqToolCpu | 1.00 |
-| Floor, one process | $seqFloor | $(ratio "$seqTool" "$seqFloor") | $seqFloorCpu | $(ratio "$seqToolCpu" "$seqFloorCpu") |
-| Floor, one process per frame | $seqSingle | $(ratio "$seqTool" "$seqSingle") | $seqSingleCpu | $(ratio "$seqToolCpu" "$seqSingleCpu") |
+| HD sequence, $sequenceFrames frames, one process each | Seconds | Tool / this |
+|---|---|---|
+| Tool | $seqTool | 1.00 |
+| Plain floor | $seqFloor | $(ratio "$seqTool" "$seqFloor") |
+| Refined floor | $seqRefined | $(ratio "$seqTool" "$seqRefined") |
+
+| Output against the plain-zlib build | Plain bytes | Bytes | Size | Same dump (pixels, attributes) | oiiotool --diff |
+|---|---|---|---|---|---|
+${outputRows%$'\n'}
+
+HD crop frame: --verify costs $verifyRatio × the run; $fsyncCalls fsync calls took $fsyncSeconds s in all ($(awk -v f="$fsyncSeconds" -v t="$(column "$work/HD-crop/tool.times" 1 | median)" 'BEGIN { printf "%.2f %%", 100 * f / t }') of the run).
 EOF
