@@ -5,6 +5,7 @@
 #include "convert/collectHeaderAttributes.h"
 #include "convert/copyUnchangedFrame.h"
 #include "convert/findCropWindow.h"
+#include "convert/readPartPixels.h"
 #include "convert/stampMetadata.h"
 #include "convert/writePartsAtomically.h"
 #include "multipart/makePartNamesUnique.h"
@@ -108,14 +109,12 @@ bool buildOutputParts(const Imf::MultiPartInputFile& input, const SinglePartLayo
 }
 
 // Reads the whole part into the planes; DataError (or MemoryAllocationFailed) with the library's text on failure.
-std::optional<ImagePluginResult> readPixels(Imf::MultiPartInputFile& input, const Imath::Box2i& window,
-                                            const Imf::FrameBuffer& frameBuffer, FrameJob& job)
+std::optional<ImagePluginResult> readPixels(Imf::MultiPartInputFile& input, const Imf::FrameBuffer& frameBuffer,
+                                            FrameJob& job)
 {
     try
     {
-        Imf::InputPart part(input, 0);
-        part.setFrameBuffer(frameBuffer);
-        part.readPixels(window.min.y, window.max.y);
+        readPartPixels(input, job.inputPath, 0, frameBuffer);
     }
     catch (const std::bad_alloc& error)
     {
@@ -167,7 +166,7 @@ ImagePluginResult writeSinglePartAsMultiPart(std::unique_ptr<Imf::MultiPartInput
         return UnhandledCError;
 
     // Every pixel is read and the input closed before anything is written, so the output may replace the input.
-    if (std::optional<ImagePluginResult> failed = readPixels(*input, layout.dataWindow, inputFrameBuffer, job))
+    if (std::optional<ImagePluginResult> failed = readPixels(*input, inputFrameBuffer, job))
         return *failed;
     input.reset();
 

@@ -5,6 +5,7 @@
 #include "convert/collectHeaderAttributes.h"
 #include "convert/copyUnchangedFrame.h"
 #include "convert/findCropWindow.h"
+#include "convert/readPartPixels.h"
 #include "convert/stampMetadata.h"
 #include "convert/writePartsAtomically.h"
 
@@ -162,9 +163,7 @@ std::optional<ImagePluginResult> readParts(Imf::MultiPartInputFile& input, const
             const Imf::Header& header = input.header(i);
             if (header.hasType() && Imf::isDeepData(header.type()))
                 throw Iex::InputExc("Part " + std::to_string(i) + " holds deep data, which is not read as a flat image.");
-            Imf::InputPart part(input, i);
-            part.setFrameBuffer(frame.frameBuffers[size_t(i)]);
-            part.readPixels(frame.dataWindow.min.y, frame.dataWindow.max.y);
+            readPartPixels(input, job.inputPath, i, frame.frameBuffers[size_t(i)]);
         }
     }
     catch (const std::exception& error)

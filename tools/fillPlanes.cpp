@@ -79,6 +79,14 @@ uint32_t numberBits(Imf::PixelType type, double number)
     return uint32_t(number);
 }
 
+// Random bits in a channel's type, finite and never 0: a sign, a fixed exponent and a random mantissa for half and
+// float samples, so that nothing repeats for deflate to find.
+uint32_t randomBits(Imf::PixelType type, uint32_t x, uint32_t y, uint32_t seed)
+{
+    uint32_t h = uint32_t(hashUnit(x, y, seed) * 16777216.0f) * 2654435761u ^ uint32_t(hashUnit(y, x, seed ^ 0x5bd1e995u) * 16777216.0f);
+    return type == Imf::HALF ? (h & 0x83ffu) | 0x3c00u : type == Imf::FLOAT ? (h & 0x807fffffu) | 0x3f800000u : h | 1u;
+}
+
 // Noise in a channel's type; uint channels get 1 + 1000 x noise, so never 0 either.
 uint32_t noiseBits(Imf::PixelType type, float value)
 {
@@ -103,14 +111,17 @@ public:
         Imath::Box2i area = fill.wholeWindow ? m_window : intersection(fill.area);
         if (area.isEmpty() || !fillSelects(fill, m_channel.name))
             return;
-        uint32_t constant = fill.value.noise ? 0 : numberBits(m_channel.type, fill.value.number);
+        bool     varies = fill.value.noise || fill.value.random;
+        uint32_t constant = varies ? 0 : numberBits(m_channel.type, fill.value.number);
         for (int64_t y = firstSample(area.min.y, m_channel.ySampling); y <= area.max.y; y += m_channel.ySampling)
         {
             NoiseRow noise(int(y), fill.value.seed + 7u * uint32_t(m_index), fill.value.seed);
             char*    row = m_plane.data() + (int64_t(y - m_window.min.y) / m_channel.ySampling) * m_columns * m_bytes;
             for (int64_t x = firstSample(area.min.x, m_channel.xSampling); x <= area.max.x; x += m_channel.xSampling)
             {
-                uint32_t bits = fill.value.noise ? noiseBits(m_channel.type, noise.at(int(x))) : constant;
+                uint32_t bits = fill.value.random ? randomBits(m_channel.type, uint32_t(x), uint32_t(y), fill.value.seed + 7u * uint32_t(m_index))
+                                : fill.value.noise ? noiseBits(m_channel.type, noise.at(int(x)))
+                                                   : constant;
                 std::memcpy(row + (int64_t(x - m_window.min.x) / m_channel.xSampling) * m_bytes, &bits,
                             size_t(m_bytes));
             }

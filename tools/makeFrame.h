@@ -40,6 +40,7 @@ struct ChannelRecipe
 struct FillValue
 {
     bool     noise = false; ///< smooth render-like noise instead of a number
+    bool     random = false; ///< white noise: random sample bits, finite and never 0 (does not compress)
     double   number = 0;    ///< the number (when not noise)
     uint32_t seed = 0;      ///< noise seed, frame offset included
 };

@@ -58,6 +58,13 @@ FillValue parseFillValue(const std::string& raw, uint32_t seedOffset)
         value.seed += seedOffset;
         return value;
     }
+    if (raw == "random" || raw.rfind("random:", 0) == 0)
+    {
+        value.random = true;
+        value.seed = uint32_t(raw == "random" ? 0 : parseInteger(raw.substr(7), 0, UINT32_MAX, "random seed"));
+        value.seed += seedOffset;
+        return value;
+    }
     value.number = parseNumber(raw, "fill value");
     return value;
 }
@@ -213,7 +220,7 @@ void checkNumbers(const PartRecipe& part)
         {
             double n = fill.value.number;
             bool   whole = n >= 0 && n <= 4294967295.0 && std::floor(n) == n;
-            if (!fill.value.noise && channel.type == Imf::UINT && fillSelects(fill, channel.name) && !whole)
+            if (!fill.value.noise && !fill.value.random && channel.type == Imf::UINT && fillSelects(fill, channel.name) && !whole)
                 throw RecipeError(fill.token + ": uint channel " + channel.name + " takes whole numbers 0..4294967295");
         }
 }
