@@ -7,8 +7,11 @@
 #include "convert/findCropWindow.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <limits>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -146,6 +149,36 @@ void growBox(Imath::Box2i& box, const T* plane, int32_t width, int32_t height, c
     }
 }
 
+// Grows box by the non-empty samples of one buffer, looking only outside the box.
+void growBoxByBuffer(Imath::Box2i& box, const ChannelBuffer& buffer, int32_t width, int32_t height)
+{
+    if (!activePlane(buffer))
+        return;
+    bool compare = comparesWithTopLeft(buffer.name.c_str());
+    switch (buffer.pixelType)
+    {
+    case Imf::HALF:
+    {
+        const uint16_t* plane = buffer.halfPlane.samples;
+        growBox(box, plane, width, height, HalfTest{compare ? plane[0] : uint16_t(0)});
+        break;
+    }
+    case Imf::FLOAT:
+    {
+        const uint32_t* plane = reinterpret_cast<const uint32_t*>(buffer.floatPlane.samples);
+        growBox(box, plane, width, height, FloatTest{compare ? plane[0] : 0u});
+        break;
+    }
+    case Imf::UINT:
+    {
+        const uint32_t* plane = buffer.uintPlane.samples;
+        growBox(box, plane, width, height, UintTest{compare, float(plane[0])});
+        break;
+    }
+    default: break;
+    }
+}
+
 } // namespace
 
 bool comparesWithTopLeft(const char* channelName)
@@ -157,37 +190,30 @@ bool comparesWithTopLeft(const char* channelName)
 
 Imath::Box2i findCropWindow(int32_t height, int32_t width, int32_t bufferCount, const ChannelBuffer* buffers)
 {
+    // The window is the union of the channels' boxes, so the channels can be searched on several threads, each
+    // growing a box of its own; small frames are not worth a thread.
     Imath::Box2i box;
-    if (width > 0 && height > 0)
-        for (int32_t b = 0; b < bufferCount; ++b)
-        {
-            const ChannelBuffer& buffer = buffers[b];
-            if (!activePlane(buffer))
-                continue;
-            bool compare = comparesWithTopLeft(buffer.name.c_str());
-            switch (buffer.pixelType)
-            {
-            case Imf::HALF:
-            {
-                const uint16_t* plane = buffer.halfPlane.samples;
-                growBox(box, plane, width, height, HalfTest{compare ? plane[0] : uint16_t(0)});
-                break;
-            }
-            case Imf::FLOAT:
-            {
-                const uint32_t* plane = reinterpret_cast<const uint32_t*>(buffer.floatPlane.samples);
-                growBox(box, plane, width, height, FloatTest{compare ? plane[0] : 0u});
-                break;
-            }
-            case Imf::UINT:
-            {
-                const uint32_t* plane = buffer.uintPlane.samples;
-                growBox(box, plane, width, height, UintTest{compare, float(plane[0])});
-                break;
-            }
-            default: break;
-            }
-        }
+    if (width > 0 && height > 0 && bufferCount > 0)
+    {
+        int64_t samples = int64_t(width) * height * bufferCount;
+        int threads = samples < (int64_t(1) << 22) ? 1 : int(std::min<unsigned>(std::thread::hardware_concurrency(), 4));
+        threads = std::clamp(threads, 1, int(bufferCount));
+        std::vector<Imath::Box2i> boxes(static_cast<size_t>(threads));
+        std::atomic<int32_t>      next{0};
+        auto                      work = [&](Imath::Box2i& own) {
+            for (int32_t b = next++; b < bufferCount; b = next++)
+                growBoxByBuffer(own, buffers[b], width, height);
+        };
+        std::vector<std::thread> helpers;
+        for (int t = 1; t < threads; ++t)
+            helpers.emplace_back(work, std::ref(boxes[size_t(t)]));
+        work(boxes[0]);
+        for (std::thread& helper : helpers)
+            helper.join();
+        for (const Imath::Box2i& own : boxes)
+            if (!own.isEmpty())
+                box.extendBy(own);
+    }
 
     // An all-empty frame keeps a small fixed window.
     Imath::Box2i crop = box.isEmpty() ? Imath::Box2i(Imath::V2i(5, 5), Imath::V2i(15, 15)) : box;

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -80,7 +81,14 @@ private:
             if (written <= 0)
                 m_error = written < 0 ? errno : EIO;
             else
+            {
+#if defined(__linux__)
+                // Start writing these bytes to disk now, while the frame is still being encoded, so that the flush
+                // before the rename has little left to wait for.
+                ::sync_file_range(m_fd, off_t(offset), off_t(written), SYNC_FILE_RANGE_WRITE);
+#endif
                 bytes += written, count -= size_t(written), offset += uint64_t(written);
+            }
         }
         return m_error == 0;
     }

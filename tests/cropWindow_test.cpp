@@ -91,17 +91,20 @@ TEST(FindCropWindow, MatchesThePlainSearchOnRandomPlanes)
                                         5.9e-8f /* half subnormal */, -0.5f, 1.0f, 16777217.0f, 65504.0f};
     for (int round = 0; round < 600; ++round)
     {
-        // Mostly small planes, some wide ones so that the chunked row tests run with whole chunks.
-        int width = 1 + int(random() % (round % 5 == 0 ? 300 : 90)), height = 1 + int(random() % 70);
-        int density = int(random() % 4); // 0: background only
+        // Mostly small planes, some wide ones so that the chunked row tests run with whole chunks, and a few large
+        // enough for the search to spread the channels over threads.
+        bool large = round % 100 == 99;
+        int  width = large ? 1100 : 1 + int(random() % (round % 5 == 0 ? 300 : 90));
+        int  height = large ? 1000 : 1 + int(random() % 70);
+        int  density = large ? 1 : int(random() % 4); // 0: background only
         std::vector<ChannelBuffer> buffers;
-        for (int c = 1 + int(random() % 4); c > 0; --c)
+        for (int c = large ? 4 : 1 + int(random() % 4); c > 0; --c)
         {
             Imf::PixelType type = types[random() % 3];
             float          background = random() % 3 == 0 ? 1.0e6f : special[random() % 5]; // far plane, 0, NaN, Inf
             std::vector<float> values(size_t(width * height), type == Imf::UINT ? 0.0f : background);
             for (float& v : values)
-                if (density && random() % (200 / density) == 0)
+                if (density && random() % (large ? 200000 : 200 / density) == 0)
                 {
                     v = special[random() % special.size()];
                     if (type == Imf::UINT && (std::isnan(v) || std::isinf(v) || v < 0))
