@@ -10,7 +10,8 @@
 #                              when they are absent)
 #   setup COMMAND              a shell command run in the case directory ($DIR) before the next run
 #   prefix COMMAND             run the next run under COMMAND (e.g. prlimit)
-#   during FILE COMMAND        once the next run's conversion has FILE open, stop it, run COMMAND ($WORKER is the
+#   during FILE COMMAND        once the next run's conversion has a file open whose path starts with FILE (e.g.
+#                              ".shot.0002.exr." for a temporary file), stop it, run COMMAND ($WORKER is the
 #                              converting process, $RUN the run's own), and let it go on
 #   args ARGUMENTS             run the tool with ARGUMENTS; may be given several times
 #   check COMMAND              after the runs, show what COMMAND prints ($ZQ_DUMP, $ZQ_PROOF and $ZQ_ORIGINALS at hand)
@@ -29,7 +30,8 @@ umask 022
 mask() {
   sed -e "s|$DIR|\$DIR|g" -e "s|\b$host\b|<host>|g" -e 's/NoHostNameSet_[0-9]*/<host>/g' \
     -e 's/^\(    ZQ\/dateWritten\(Int\)\? [a-z]*\) .*/\1 <date>/' \
-    -e 's/\.<host>\.[0-9]\+\.\([a-z0-9]*\.zqtmp\)/.<host>.<pid>.\1/g'
+    -e 's/\.<host>\.[0-9]\+\.\([a-z0-9]*\.zqtmp\)/.<host>.<pid>.\1/g' \
+    -e 's/\.<pid>\.[a-z0-9]\{6,\}\.zqtmp/.<pid>.<random>.zqtmp/g'
 }
 
 # Gives the new input files that match a pattern (every file, for "*") the fixed old time and keeps a copy of each.
@@ -66,7 +68,7 @@ runTool() {
   else
     echo "during: $duringFile was never opened"
   fi
-  wait "$pid" 2>/dev/null
+  { wait "$pid"; } 2>/dev/null
   showRun $?
 }
 
@@ -91,11 +93,11 @@ runCase() {
     sample) set -- $rest
       local from="$caseDir/$2"; [ -f "$from" ] || from="$samples/$2"
       [ -f "$from" ] || { echo "no shared samples at $samples" >&2; return 77; }
-      cp "$from" "$DIR/$1" && keepOriginals "$1" ;;
+      cp "$from" "$DIR/$1" && chmod 0644 "$DIR/$1" && keepOriginals "$1" ;;
     setup) (cd "$DIR" && eval "$rest") && keepOriginals "*" ;;
     prefix) prefixLine="$rest" ;;
     during) duringFile="${rest%% *}" duringCommand="${rest#* }" ;;
-    args) runTool "$rest" "$extraArgument" >>"$console"; prefixLine="" duringFile="" ;;
+    args) runTool "$rest" "$extraArgument" >>"$console" 2>/dev/null; prefixLine="" duringFile="" ;;
     check) checks+="$rest"$'\n' ;;
     show) show="$rest" ;;
     *) echo "unknown directive: $directive" ;;

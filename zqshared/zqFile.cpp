@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <random>
+#include <string>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -49,9 +50,21 @@ bool writeAll(int fd, const char* bytes, size_t count)
     return true;
 }
 
+// True when no process pid runs any more: none exists, or only its zombie waits to be reaped (it writes nothing).
 bool processIsGone(pid_t pid)
 {
-    return pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH;
+    if (pid <= 0)
+        return false;
+    if (::kill(pid, 0) != 0)
+        return errno == ESRCH;
+    char stat[512] = {};
+    int  fd = ::open(("/proc/" + std::to_string(pid) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ssize_t got = ::read(fd, stat, sizeof stat - 1);
+    ::close(fd);
+    const char* state = got > 0 ? std::strrchr(stat, ')') : nullptr; // "pid (name) S ...", the name may hold ')'
+    return state && state[1] == ' ' && state[2] == 'Z';
 }
 
 // Gives the open file the permission bits, owner, group and extended attributes of an existing file. Owner, group
