@@ -4,29 +4,9 @@
 // kernel's zero-filling of fresh pages. Blocks not taken again are freed before the next read.
 #include "convert/PlanePool.h"
 
+#include "zqshared/zqSystem.h"
+
 #include <cstdlib>
-#include <sys/mman.h>
-
-namespace {
-
-constexpr size_t kHugePage = size_t(2) << 20;
-
-// A new block. Blocks of a huge page or more start on a huge-page boundary and ask the kernel for transparent huge
-// pages: a plane is then faulted in with a few hundred faults instead of hundreds of thousands, and the planes'
-// page-table entries stop crowding the TLB while the library reads and writes them.
-void* newBlock(size_t bytes)
-{
-    if (bytes < kHugePage)
-        return std::malloc(bytes);
-    void* block = nullptr;
-    size_t rounded = (bytes + kHugePage - 1) & ~(kHugePage - 1);
-    if (posix_memalign(&block, kHugePage, rounded) != 0)
-        return nullptr;
-    ::madvise(block, rounded, MADV_HUGEPAGE);
-    return block;
-}
-
-} // namespace
 
 void* PlanePool::take(size_t bytes)
 {
@@ -38,7 +18,7 @@ void* PlanePool::take(size_t bytes)
             m_free.pop_back();
             return block;
         }
-    return newBlock(bytes);
+    return zqAllocatePlane(bytes);
 }
 
 void PlanePool::give(void* block, size_t bytes)

@@ -3,6 +3,7 @@
 
 #include "zqshared/zqFile.h"
 #include "zqshared/zqPath.h"
+#include "zqshared/zqSystem.h"
 
 #include <Iex.h>
 #include <ImfChannelList.h>
@@ -16,8 +17,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -75,18 +74,14 @@ private:
     {
         while (count > 0 && m_error == 0)
         {
-            ssize_t written = ::pwrite(m_fd, bytes, count, off_t(offset));
-            if (written < 0 && errno == EINTR)
-                continue;
+            int64_t written = zqWriteAt(m_fd, bytes, count, offset);
             if (written <= 0)
                 m_error = written < 0 ? errno : EIO;
             else
             {
-#if defined(__linux__)
                 // Start writing these bytes to disk now, while the frame is still being encoded, so that the flush
                 // before the rename has little left to wait for.
-                ::sync_file_range(m_fd, off_t(offset), off_t(written), SYNC_FILE_RANGE_WRITE);
-#endif
+                zqStartWriteback(m_fd, offset, uint64_t(written));
                 bytes += written, count -= size_t(written), offset += uint64_t(written);
             }
         }

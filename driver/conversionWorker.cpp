@@ -1,7 +1,7 @@
 // The worker process that converts the frames, so that a crash or a kill during one frame ends that frame only.
 //
-// The run's process and its worker talk over a socket pair in messages of a type byte, a 32-bit length and the
-// payload: 'J' a frame job (input and output path), 'C' console text of the frame, 'R' the frame's result.
+// The run's process and its worker talk over a channel (a socket pair, or two pipes on Windows) in messages of a type byte, a 32-bit length and the
+// payload: 'A' the run's arguments (only to a worker that is its own instance), 'J' a frame job (input and output path), 'C' console text of the frame, 'R' the frame's result.
 #include "driver/conversionWorker.h"
 
 #include "convert/MetadataAttributeList.h"
@@ -12,65 +12,38 @@
 
 #include <ImfThreading.h>
 
+#include "driver/parseCommandLine.h"
+#include "driver/parseNamedOptions.h"
+#include "zqshared/zqSystem.h"
+
 #include <QDataStream>
-#include <cerrno>
-#include <csignal>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
-bool sendAll(int socket, const char* bytes, size_t count)
-{
-    while (count > 0)
-    {
-        ssize_t sent = ::send(socket, bytes, count, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return false;
-        bytes += sent, count -= size_t(sent);
-    }
-    return true;
-}
-
-bool receiveAll(int socket, char* bytes, size_t count)
-{
-    while (count > 0)
-    {
-        ssize_t got = ::recv(socket, bytes, count, 0);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        bytes += got, count -= size_t(got);
-    }
-    return true;
-}
-
-bool sendMessage(int socket, char type, const QByteArray& payload)
+bool sendMessage(const zqChannel& channel, char type, const QByteArray& payload)
 {
     char     head[5] = {type};
     uint32_t length = uint32_t(payload.size());
     std::memcpy(head + 1, &length, 4);
-    return sendAll(socket, head, 5) && sendAll(socket, payload.constData(), size_t(payload.size()));
+    return zqChannelSend(channel, head, 5) && zqChannelSend(channel, payload.constData(), size_t(payload.size()));
 }
 
-bool receiveMessage(int socket, char& type, QByteArray& payload)
+bool receiveMessage(const zqChannel& channel, char& type, QByteArray& payload)
 {
     char     head[5];
     uint32_t length = 0;
-    if (!receiveAll(socket, head, 5))
+    if (!zqChannelReceive(channel, head, 5))
         return false;
     type = head[0];
     std::memcpy(&length, head + 1, 4);
+    if (length > uint32_t(std::numeric_limits<int>::max()))
+        return false;
     payload.resize(int(length));
-    return receiveAll(socket, payload.data(), length);
+    return zqChannelReceive(channel, payload.data(), length);
 }
 
 void writeBox(QDataStream& stream, const std::optional<Imath::Box2i>& box)
@@ -166,15 +139,14 @@ ImagePluginResult convertOneFrame(FrameJob& job)
     }
 }
 
-// The worker's life: frame jobs in, console text and results out, until the run's process closes the socket.
-[[noreturn]] void workerMain(int socket, const Options& options)
+// The worker's life: frame jobs in, console text and results out, until the run's process closes the channel.
+void workerMain(const zqChannel& channel, const Options& options)
 {
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     Imf::setGlobalThreadCount(options.threads);
     auto       metadata = std::make_unique<MetadataAttributeList>();
     char       type = 0;
     QByteArray message;
-    while (receiveMessage(socket, type, message) && type == 'J')
+    while (receiveMessage(channel, type, message) && type == 'J')
     {
         FrameJob    job;
         QDataStream stream(message);
@@ -182,12 +154,23 @@ ImagePluginResult convertOneFrame(FrameJob& job)
         fillFarmMetadata(*metadata, options);
         job.metadata = metadata.get();
         job.verify = options.verify;
-        job.console = [socket](const QByteArray& text) { sendMessage(socket, 'C', text); };
+        job.console = [&channel](const QByteArray& text) { sendMessage(channel, 'C', text); };
         ImagePluginResult result = convertOneFrame(job);
-        if (!sendMessage(socket, 'R', encodeOutcome(result, job.detail, job.facts)))
+        if (!sendMessage(channel, 'R', encodeOutcome(result, job.detail, job.facts)))
             break;
     }
-    ::_exit(0);
+}
+
+void forkedWorkerMain(const zqChannel& channel, void* options)
+{
+    workerMain(channel, *static_cast<const Options*>(options));
+}
+
+// The command line of the run, which a worker started as its own instance parses again for the same options.
+QStringList& runArguments()
+{
+    static QStringList arguments;
+    return arguments;
 }
 
 } // namespace
@@ -203,63 +186,31 @@ ConversionWorker::~ConversionWorker()
 
 bool ConversionWorker::start(QString& error)
 {
-    int sockets[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0)
-    {
-        error = QString::fromLocal8Bit(std::strerror(errno));
+    if (!m_process.start(forkedWorkerMain, const_cast<Options*>(&m_options), error))
         return false;
-    }
-    std::fflush(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0)
-    {
-        ::close(sockets[0]);
-        workerMain(sockets[1], m_options);
-    }
-    ::close(sockets[1]);
-    if (pid < 0)
-    {
-        error = QString::fromLocal8Bit(std::strerror(errno));
-        ::close(sockets[0]);
-        return false;
-    }
-    m_pid = pid;
-    m_socket = sockets[0];
-    return true;
+    if (!zqWorkerNeedsOptions())
+        return true;
+    QByteArray  arguments;
+    QDataStream stream(&arguments, QIODevice::WriteOnly);
+    stream << runArguments();
+    if (sendMessage(m_process.channel(), 'A', arguments))
+        return true;
+    error = m_process.waitForEnd();
+    return false;
 }
 
 void ConversionWorker::stop()
 {
-    if (m_socket >= 0)
-        ::close(m_socket);
-    m_socket = -1;
-    if (m_pid > 0)
-        while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR)
-            ;
-    m_pid = -1;
-}
-
-QString ConversionWorker::ending(int status) const
-{
-    if (WIFSIGNALED(status))
-        return QStringLiteral("The conversion ended by signal %1 (%2).")
-            .arg(WTERMSIG(status))
-            .arg(QString::fromLocal8Bit(::strsignal(WTERMSIG(status))));
-    return QStringLiteral("The conversion ended with exit code %1.").arg(WEXITSTATUS(status));
+    m_process.stop();
 }
 
 FrameOutcome ConversionWorker::convert(const QString& inputPath, const QString& outputPath, const ConsoleSink& console)
 {
     FrameOutcome outcome;
     // A worker that died between frames is replaced without a word: no frame was in its hands.
-    int status = 0;
-    if (m_pid > 0 && ::waitpid(m_pid, &status, WNOHANG) == m_pid)
-    {
-        m_pid = -1;
-        stop();
-    }
+    m_process.endedAlready();
     QString error;
-    if (m_pid < 0 && !start(error))
+    if (!m_process.running() && !start(error))
     {
         outcome.result = UnhandledCError;
         outcome.detail = QStringLiteral("The conversion process could not be started: %1").arg(error);
@@ -271,8 +222,8 @@ FrameOutcome ConversionWorker::convert(const QString& inputPath, const QString& 
     stream << inputPath << outputPath;
     char       type = 0;
     QByteArray message;
-    if (sendMessage(m_socket, 'J', job))
-        while (receiveMessage(m_socket, type, message))
+    if (sendMessage(m_process.channel(), 'J', job))
+        while (receiveMessage(m_process.channel(), type, message))
         {
             if (type == 'R')
                 return decodeOutcome(message);
@@ -281,13 +232,32 @@ FrameOutcome ConversionWorker::convert(const QString& inputPath, const QString& 
         }
 
     // The worker died during the frame: the frame ends here, and whatever it left half-written goes.
-    while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR)
-        ;
-    m_pid = -1;
-    stop();
+    outcome.detail = m_process.waitForEnd();
     if (!outputPath.isEmpty())
         zqRemoveStaleTempFiles(outputPath);
     outcome.result = DataError;
-    outcome.detail = ending(status);
     return outcome;
+}
+
+void setConversionWorkerArguments(const QStringList& arguments)
+{
+    runArguments() = arguments;
+}
+
+int runConversionWorkerInstance(const zqChannel& channel)
+{
+    char       type = 0;
+    QByteArray message;
+    if (!receiveMessage(channel, type, message) || type != 'A')
+        return 1;
+    QStringList arguments;
+    QDataStream stream(message);
+    stream >> arguments;
+    Options options;
+    takeNamedOptions(arguments, options);
+    CommandLine commandLine = parseCommandLine(arguments, options);
+    if (!commandLine.run)
+        return 1;
+    workerMain(channel, commandLine.options);
+    return 0;
 }

@@ -1,5 +1,6 @@
 // Entry point of zqExrCropRegion: checks the command line and runs the frame sequence.
 #include "driver/consolePrint.h"
+#include "driver/conversionWorker.h"
 #include "driver/parseCommandLine.h"
 #include "driver/parseNamedOptions.h"
 #include "driver/runSequence.h"
@@ -12,10 +13,18 @@
 
 int main(int argc, char* argv[])
 {
+    zqChannel workerChannel;
+    if (zqWorkerInstanceChannel(argc, argv, workerChannel))
+    {
+        QCoreApplication application(argc, argv);
+        return runConversionWorkerInstance(workerChannel);
+    }
+#if defined(SIGXFSZ) && defined(SIGPIPE)
     // A full disk or a file-size limit must fail the write of one frame, not end the run; a worker that died must
     // not take the run with it when the run writes to it.
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
+#endif
 #if defined(__GLIBC__)
     // zlib allocates and frees its compression state (about 270 KB) for every ZIPS scan line it writes. Keeping up
     // to 64 MiB of freed heap stops glibc from handing that memory back to the kernel after each line and faulting
@@ -24,7 +33,8 @@ int main(int argc, char* argv[])
 #endif
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
-        arguments.append(QString::fromUtf8(argv[i]));
+        arguments.append(zqArgumentText(argv[i]));
+    setConversionWorkerArguments(arguments);
     Options      options;
     NamedOptions named = takeNamedOptions(arguments, options);
     if (named.help || named.version)

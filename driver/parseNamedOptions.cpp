@@ -1,7 +1,7 @@
 // The named farm options (--name or --name=value), taken out of the command line before the positional arguments.
 #include "driver/parseNamedOptions.h"
 
-#include <sched.h>
+#include "zqshared/zqSystem.h"
 
 namespace {
 
@@ -45,11 +45,7 @@ const OptionRule* findRule(const QString& name)
 // The CPUs this process may run on, as its affinity mask (set by a farm's CPU binding) allows.
 int availableCpus()
 {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) != 0)
-        return 1;
-    return std::max(1, CPU_COUNT(&set));
+    return zqAvailableCpuCount();
 }
 
 // Stores one option's value; the reason when the value is bad.

@@ -18,7 +18,3 @@ QString zqGetFileName(const QString& path, QChar /*separator*/)
 {
     return path.mid(lastSeparator(path) + 1);
 }
-
-void convertPathWin32toNT(QString& /*path*/)
-{
-}

@@ -7,5 +7,6 @@
 QString zqGetDirName(const QString& path, QChar separator);
 /// The part of path after its last separator ('/' or '\\'); the whole path when it has none.
 QString zqGetFileName(const QString& path, QChar separator);
-/// Rewrites path into the system's long-path form; POSIX paths need no rewrite, so this leaves it unchanged.
+/// Rewrites path into the system's long-path form: on Windows the \\?\ form of its absolute path (\\?\UNC\... for a
+/// UNC path); POSIX paths need no rewrite, so there it leaves path unchanged.
 void convertPathWin32toNT(QString& path);
