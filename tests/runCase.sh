@@ -16,19 +16,23 @@
 #   args ARGUMENTS             run the tool with ARGUMENTS; may be given several times
 #   check COMMAND              after the runs, show what COMMAND prints ($ZQ_DUMP, $ZQ_PROOF and $ZQ_ORIGINALS at hand)
 #   show SECTIONS              what the reference holds of: console files dump (default: all three)
+#   posix-only REASON          the case needs what only POSIX systems have: skipped with REASON when ZQ_WINDOWS=1
+#                              (TOOL is the Windows build, run under Wine)
 # Input frames get a fixed old modification time. Every frame that the runs wrote is proven against its input frame
 # sample by sample (pixelProof), and a case that wrote a frame must show the same once more with --verify added to
 # every run. ZQ_UPDATE_REFS=1 rewrites the reference instead of comparing. The case directory shows as $DIR, the
-# host name as <host>, process ids in temporary file names as <pid>, stamped dates as <date>.
+# host name as <host> (with ZQ_WINDOWS=1 in any letter case: Windows gives it in capitals), process ids in temporary
+# file names as <pid>, stamped dates as <date>.
 set -uo pipefail
 caseDir="$(cd "$1" && pwd)"
 export ZQ_TOOL="$2" ZQ_MAKEFRAME="$3" ZQ_DUMP="$4" ZQ_PROOF="$5"
 samples="${6:-$caseDir/../../../../shared/exr-samples}"
 host="$(hostname)"; host="${host%%.*}"
+hostFlags=g; [ "${ZQ_WINDOWS:-0}" = 1 ] && hostFlags=gI
 umask 022
 
 mask() {
-  sed -e "s|$DIR|\$DIR|g" -e "s|\b$host\b|<host>|g" -e 's/NoHostNameSet_[0-9]*/<host>/g' \
+  sed -e "s|$DIR|\$DIR|g" -e "s|\b$host\b|<host>|$hostFlags" -e 's/NoHostNameSet_[0-9]*/<host>/g' \
     -e 's/^\(    ZQ\/dateWritten\(Int\)\? [a-z]*\) .*/\1 <date>/' \
     -e 's/\.<host>\.[0-9]\+\.\([a-z0-9]*\.zqtmp\)/.<host>.<pid>.\1/g' \
     -e 's/\.<pid>\.[a-z0-9]\{6,\}\.zqtmp/.<pid>.<random>.zqtmp/g'
@@ -100,6 +104,7 @@ runCase() {
     args) runTool "$rest" "$extraArgument" >>"$console" 2>/dev/null; prefixLine="" duringFile="" ;;
     check) checks+="$rest"$'\n' ;;
     show) show="$rest" ;;
+    posix-only) ;;
     *) echo "unknown directive: $directive" ;;
     esac
   done <"$caseDir/case"
@@ -152,6 +157,10 @@ compare() {
   echo "FAILED: $(basename "$caseDir") ($1)"; return 1
 }
 
+if [ "${ZQ_WINDOWS:-0}" = 1 ] && reason="$(sed -n 's/^posix-only //p' "$caseDir/case" | head -n1)" &&
+  [ -n "$reason" ]; then
+  echo "skipped: $(basename "$caseDir") needs POSIX: $reason"; exit 77
+fi
 actual="$(runOnce "")"; status=$?
 [ $status -eq 77 ] && { echo "skipped: the shared samples are not beside this checkout"; exit 77; }
 if [ "${ZQ_UPDATE_REFS:-0}" = 1 ]; then printf '%s\n' "$actual" >"$caseDir/expected.txt"; exit 0; fi

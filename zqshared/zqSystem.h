@@ -6,9 +6,13 @@
 #include <QStringList>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 
 /// A command-line argument as text: UTF-8 on Linux; the system's code page on Windows, as the program's argv has it.
 QString zqArgumentText(const char* argument);
+
+/// The local time of seconds (since 1970 UTC); utcOffset, when given, gets the local time's offset from UTC in seconds.
+std::tm zqLocalTime(std::time_t seconds, int64_t* utcOffset = nullptr);
 
 /// The number of CPUs this process may run on, as its affinity mask allows (at least 1).
 int zqAvailableCpuCount();

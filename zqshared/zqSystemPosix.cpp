@@ -23,6 +23,15 @@ QString zqArgumentText(const char* argument)
     return QString::fromUtf8(argument);
 }
 
+std::tm zqLocalTime(std::time_t seconds, int64_t* utcOffset)
+{
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    if (utcOffset)
+        *utcOffset = int64_t(local.tm_gmtoff);
+    return local;
+}
+
 int zqAvailableCpuCount()
 {
 #if defined(__linux__)
