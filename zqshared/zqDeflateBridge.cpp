@@ -74,7 +74,68 @@ int zlibCompress(Bytef* dest, uLongf* destLen, const Bytef* source, uLong source
     return result == Z_STREAM_END ? Z_OK : result;
 }
 
+// zlib's uncompress2 on zlib's own stream functions, for what libdeflate cannot settle. A copy of zlib 1.2.13's: a
+// static link (Windows) takes uncompress and uncompress2 from one archive member, so calling zlib's uncompress2 would
+// bring in its uncompress next to this file's.
+int zlibUncompress(Bytef* dest, uLongf* destLen, const Bytef* source, uLong* sourceLen)
+{
+    const uInt chunk = uInt(-1);
+    uLong      length = *sourceLen;
+    uLong      left;
+    Byte       probe[1]; // detects an incomplete stream when *destLen is 0
+    if (*destLen)
+    {
+        left     = *destLen;
+        *destLen = 0;
+    }
+    else
+    {
+        left = 1;
+        dest = probe;
+    }
+
+    z_stream stream{};
+    stream.next_in = const_cast<Bytef*>(source);
+    int result     = inflateInit(&stream);
+    if (result != Z_OK)
+        return result;
+    stream.next_out = dest;
+    do
+    {
+        if (stream.avail_out == 0)
+        {
+            stream.avail_out = left > chunk ? chunk : uInt(left);
+            left -= stream.avail_out;
+        }
+        if (stream.avail_in == 0)
+        {
+            stream.avail_in = length > chunk ? chunk : uInt(length);
+            length -= stream.avail_in;
+        }
+        result = inflate(&stream, Z_NO_FLUSH);
+    } while (result == Z_OK);
+    *sourceLen -= length + stream.avail_in;
+    if (dest != probe)
+        *destLen = stream.total_out;
+    else if (stream.total_out && result == Z_BUF_ERROR)
+        left = 1;
+    inflateEnd(&stream);
+    return result == Z_STREAM_END                                ? Z_OK
+           : result == Z_NEED_DICT                               ? Z_DATA_ERROR
+           : result == Z_BUF_ERROR && left + stream.avail_out    ? Z_DATA_ERROR
+                                                                 : result;
+}
+
 }  // namespace
+
+#if defined(_WIN32)
+// zlib's own bound (1.2.13). The library calls it; zlib's archive member that defines it also defines compress and
+// compress2, which a static link would then find twice.
+extern "C" uLong compressBound(uLong sourceLen)
+{
+    return sourceLen + (sourceLen >> 12) + (sourceLen >> 14) + (sourceLen >> 25) + 13;
+}
+#endif
 
 extern "C" int compress2(Bytef* dest, uLongf* destLen, const Bytef* source, uLong sourceLen, int level)
 {
@@ -146,5 +207,5 @@ extern "C" int uncompress(Bytef* dest, uLongf* destLen, const Bytef* source, uLo
         return Z_OK;
     }
     // zlib answers everything else: its result code, the length it leaves in *destLen and the bytes it wrote.
-    return uncompress2(dest, destLen, source, &sourceLen);
+    return zlibUncompress(dest, destLen, source, &sourceLen);
 }

@@ -58,7 +58,35 @@ gccVersion=$(dpkg-query -W -f='${Version}' g++-mingw-w64-x86-64-posix)
 key="${dsc[libdeflate]}-${dsc[imath]}-${dsc[openexr]}-${dsc[qtbase-opensource-src]#qtbase-opensource-src_}-gcc${gccVersion}"
 key=$(echo "$key" | tr '~:' '__')
 prefix=$cacheRoot/windows-deps-$key
+srcDir() { find "$1" -maxdepth 1 -mindepth 1 -type d -name "$2-*" | head -1; }
+
+# The licence texts the Windows package ships, from the sources in folder $1 and the MinGW-w64 packages.
+copyLicenses() {
+  local from=$1 to=$prefix/licenses
+  mkdir -p "$to"
+  cp "$(srcDir "$from" libdeflate)/COPYING" "$to/libdeflate.txt"
+  cp "$(srcDir "$from" imath)/LICENSE.md" "$to/Imath.txt"
+  cp "$(srcDir "$from" openexr)/LICENSE.md" "$to/OpenEXR.txt"
+  cp "$(srcDir "$from" qtbase-opensource-src)/LICENSE.LGPL3" "$to/Qt-LGPL3.txt"
+  cp "$(srcDir "$from" qtbase-opensource-src)/LICENSE.GPL3" "$to/Qt-GPL3.txt"
+  echo "Qt Core in this program: Debian source package ${dsc[qtbase-opensource-src]}, unchanged, configured with:" >"$to/Qt-SOURCE.txt"
+  echo "configure ${qtConfigure[*]}" >>"$to/Qt-SOURCE.txt"
+  cp /usr/share/doc/libz-mingw-w64/copyright "$to/zlib.txt"
+  cp /usr/share/doc/mingw-w64-x86-64-dev/copyright "$to/MinGW-w64-runtime.txt"
+  cp /usr/share/doc/gcc-mingw-w64-base/copyright "$to/GCC-runtime.txt"
+  for file in "$to"/*.txt; do sed -i 's/\r\?$/\r/' "$file"; done
+}
+qtConfigure=(-xplatform win32-g++ -device-option CROSS_COMPILE=$host- -static -release -opensource -confirm-license
+  -nomake examples -nomake tests -no-gui -no-widgets -no-opengl -no-dbus -no-icu -no-openssl -qt-zlib -qt-pcre
+  -qt-doubleconversion -no-feature-network -no-feature-sql -no-feature-xml -no-feature-testlib -no-feature-concurrent)
+
 if [ -f "$prefix/.complete" ]; then
+  if [ ! -d "$prefix/licenses" ]; then
+    licenseWork=$(mktemp -d)
+    (cd "$licenseWork" && apt-get source -qq libdeflate imath openexr qtbase-opensource-src >/dev/null 2>&1)
+    copyLicenses "$licenseWork"
+    rm -rf "$licenseWork"
+  fi
   log "cached: $prefix"
   echo "$prefix"
   exit 0
@@ -77,17 +105,16 @@ cd "$work"
 stageStart "apt-get source"
 apt-get source -qq libdeflate imath openexr qtbase-opensource-src >>"$buildLog" 2>&1
 stageEnd
-srcDir() { find "$work" -maxdepth 1 -mindepth 1 -type d -name "$1-*" | head -1; }
 
 export CC=$host-gcc-posix CXX=$host-g++-posix
 toolchain=$scriptDir/mingw-toolchain.cmake
 zlibLib=$mingwRoot/lib/libz.a
 
 stageStart "libdeflate"
-make -C "$(srcDir libdeflate)" -j"$jobs" CC=$CC AR=$host-ar libdeflatestatic.lib >>"$buildLog" 2>&1
+make -C "$(srcDir "$work" libdeflate)" -j"$jobs" CC=$CC AR=$host-ar libdeflatestatic.lib >>"$buildLog" 2>&1
 mkdir -p "$prefix/lib" "$prefix/include" "$prefix/lib/pkgconfig"
-cp "$(srcDir libdeflate)/libdeflatestatic.lib" "$prefix/lib/libdeflate.a"
-cp "$(srcDir libdeflate)/libdeflate.h" "$prefix/include/"
+cp "$(srcDir "$work" libdeflate)/libdeflatestatic.lib" "$prefix/lib/libdeflate.a"
+cp "$(srcDir "$work" libdeflate)/libdeflate.h" "$prefix/include/"
 cat > "$prefix/lib/pkgconfig/libdeflate.pc" <<EOF
 prefix=$prefix
 Name: libdeflate
@@ -102,13 +129,13 @@ cmakeCommon=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Rel
              -DCMAKE_PREFIX_PATH="$prefix" -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTING=OFF
              -DZLIB_LIBRARY="$zlibLib" -DZLIB_INCLUDE_DIR="$mingwRoot/include")
 stageStart "Imath"
-cmake -S "$(srcDir imath)" -B "$work/imath-build" "${cmakeCommon[@]}" -DPYTHON=OFF >>"$buildLog" 2>&1
+cmake -S "$(srcDir "$work" imath)" -B "$work/imath-build" "${cmakeCommon[@]}" -DPYTHON=OFF >>"$buildLog" 2>&1
 cmake --build "$work/imath-build" -j"$jobs" >>"$buildLog" 2>&1
 cmake --install "$work/imath-build" >>"$buildLog" 2>&1
 stageEnd
 
 stageStart "OpenEXR"
-cmake -S "$(srcDir openexr)" -B "$work/openexr-build" "${cmakeCommon[@]}" \
+cmake -S "$(srcDir "$work" openexr)" -B "$work/openexr-build" "${cmakeCommon[@]}" \
   -DOPENEXR_BUILD_TOOLS=OFF -DOPENEXR_INSTALL_TOOLS=OFF -DOPENEXR_INSTALL_EXAMPLES=OFF -DOPENEXR_BUILD_EXAMPLES=OFF \
   -DOPENEXR_INSTALL_PKG_CONFIG=ON -DOPENEXR_FORCE_INTERNAL_IMATH=OFF -DOPENEXR_FORCE_INTERNAL_ZLIB=OFF \
   -DOPENEXR_ENABLE_THREADING=ON >>"$buildLog" 2>&1
@@ -117,28 +144,26 @@ cmake --install "$work/openexr-build" >>"$buildLog" 2>&1
 stageEnd
 
 stageStart "Qt Core"
-qtSrc=$(srcDir qtbase-opensource-src)
+qtSrc=$(srcDir "$work" qtbase-opensource-src)
 mkdir -p "$work/qt-build"
 cd "$work/qt-build"
-"$qtSrc/configure" -prefix "$prefix" -xplatform win32-g++ -device-option CROSS_COMPILE=$host- \
-  -static -release -opensource -confirm-license -nomake examples -nomake tests \
-  -no-gui -no-widgets -no-opengl -no-dbus -no-icu -no-openssl -qt-zlib -qt-pcre -qt-doubleconversion \
-  -no-feature-network -no-feature-sql -no-feature-xml -no-feature-testlib -no-feature-concurrent >>"$buildLog" 2>&1
+"$qtSrc/configure" -prefix "$prefix" "${qtConfigure[@]}" >>"$buildLog" 2>&1
 mkdir -p src
 (cd src && ../bin/qmake -o Makefile "$qtSrc/src/src.pro") >>"$buildLog" 2>&1
 make -C src -j"$jobs" sub-zlib sub-corelib sub-rcc sub-winmain >>"$buildLog" 2>&1
-for d in corelib tools/rcc tools/moc winmain; do
+# Qt Core, its bundled PCRE2 (a static helper library that Qt Core's link line names), the code generators its CMake
+# files ask for, qmake, and the mkspecs.
+for d in corelib 3rdparty/pcre2 tools/rcc tools/moc winmain; do
   make -C "src/$d" install >>"$buildLog" 2>&1
 done
-[ -f src/3rdparty/zlib/Makefile ] || true
-# qmake, the mkspecs and the module files Qt's CMake configuration reads.
-make -C src/corelib install >>"$buildLog" 2>&1 || true
+[ -f "$prefix/lib/libqtpcre2.a" ] || cp lib/libqtpcre2.a "$prefix/lib/"
 cp -a bin/qmake "$prefix/bin/" 2>/dev/null || true
 mkdir -p "$prefix/mkspecs"
 cp -a "$qtSrc/mkspecs/win32-g++" "$qtSrc/mkspecs/common" "$qtSrc/mkspecs/features" "$prefix/mkspecs/" 2>/dev/null || true
 cp -a mkspecs/qconfig.pri mkspecs/qmodule.pri "$prefix/mkspecs/" 2>/dev/null || true
 stageEnd
 
+copyLicenses "$work"
 cd /
 rm -rf "$work"
 touch "$prefix/.complete"
