@@ -7,6 +7,9 @@
 // buffer) is handed to zlib itself, which gives its own result code, length and bytes.
 #include <libdeflate.h>
 #include <zlib.h>
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include <cstring>
 #include <new>
@@ -40,7 +43,30 @@ struct ThreadCoders
     }
 };
 
+#if defined(_WIN32)
+// MinGW runs the destructors of thread_local objects and frees its emulated thread-local storage in an order that
+// races when a thread ends (a heap fault in the ending thread). The coders live on the heap instead, found through
+// fiber-local storage, whose callback frees them when the thread ends.
+DWORD g_codersSlot = ::FlsAlloc([](void* coders) { delete static_cast<ThreadCoders*>(coders); });
+
+ThreadCoders& threadCoders()
+{
+    auto* coders = static_cast<ThreadCoders*>(::FlsGetValue(g_codersSlot));
+    if (!coders)
+    {
+        coders = new ThreadCoders;
+        ::FlsSetValue(g_codersSlot, coders);
+    }
+    return *coders;
+}
+#else
 thread_local ThreadCoders t_coders;
+
+ThreadCoders& threadCoders()
+{
+    return t_coders;
+}
+#endif
 
 // zlib's compress2 on zlib's own stream functions, for the inputs whose libdeflate stream does not fit the buffer.
 int zlibCompress(Bytef* dest, uLongf* destLen, const Bytef* source, uLong sourceLen, int level)
@@ -146,7 +172,7 @@ extern "C" int compress2(Bytef* dest, uLongf* destLen, const Bytef* source, uLon
         *destLen = 0;
         return Z_STREAM_ERROR;
     }
-    ThreadCoders&           coders     = t_coders;
+    ThreadCoders&           coders     = threadCoders();
     libdeflate_compressor*& compressor = coders.compressors[level];
     if (!compressor)
         compressor = libdeflate_alloc_compressor(level);
@@ -195,7 +221,7 @@ extern "C" int compress(Bytef* dest, uLongf* destLen, const Bytef* source, uLong
 // which zlib refuses as damaged. No zlib encoder writes such a block; only a hand-made stream has one.
 extern "C" int uncompress(Bytef* dest, uLongf* destLen, const Bytef* source, uLong sourceLen)
 {
-    ThreadCoders& coders = t_coders;
+    ThreadCoders& coders = threadCoders();
     if (!coders.decompressor)
         coders.decompressor = libdeflate_alloc_decompressor();
     size_t produced = 0;

@@ -396,7 +396,8 @@ QString zqCopyFile(const zqInputFile& source, const QString& target)
     zqTempFileBeside temp(target);
     if (!temp.create())
         return QStringLiteral("copy '%1' to '%2' failed: cannot create the file: %3").arg(source.path(), target, temp.error());
-    static thread_local std::vector<char> buffer(1 << 20);
+    // Not a thread_local buffer: MinGW's thread_local destructors race its TLS cleanup when a thread ends.
+    std::vector<char>                     buffer(1 << 20);
     int64_t                               copied = 0;
     HANDLE                                to = handleOf(temp.fd());
     for (;;)

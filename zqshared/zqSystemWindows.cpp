@@ -52,6 +52,7 @@ void closeHandle(intptr_t& handle)
 std::wstring zqWidePath(const QString& path)
 {
     QString native = path;
+    native.replace(QLatin1Char('/'), QLatin1Char('\\'));
     if (native.size() >= 240)
         convertPathWin32toNT(native);
     return native.toStdWString();
