@@ -27,8 +27,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1
   wineserver -w
 fi
-wineserver -p
-trap 'wineserver -k 2>/dev/null || true' EXIT
+# (A server that already runs for this prefix is used as it is, and left running.)
+if wineserver -p 2>/dev/null; then
+  trap 'wineserver -k 2>/dev/null || true' EXIT
+fi
 stage "Wine prefix and server" "$t"
 
 # The tool as the cases call it: the Windows executable under Wine, its lines without the CR, its exit code.
