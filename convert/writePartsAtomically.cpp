@@ -202,7 +202,8 @@ QString verifyWrittenFile(const QString& path, const std::vector<Imf::Header>& h
 }
 
 bool writePartsAtomically(QString outputPath, const std::vector<Imf::Header>& headers,
-                          const std::vector<Imf::FrameBuffer>& frameBuffers, bool verify, QString& detailText)
+                          const std::vector<Imf::FrameBuffer>& frameBuffers, bool verify, QString& detailText,
+                          const zqFileIdentity* replaced)
 {
     if (outputPath.size() > kLongPathLength)
         convertPathWin32toNT(outputPath);
@@ -230,7 +231,7 @@ bool writePartsAtomically(QString outputPath, const std::vector<Imf::Header>& he
         if (!detailText.isEmpty())
             return false;
     }
-    if (!temp.commit())
+    if (!temp.commit(replaced))
     {
         detailText = temp.error();
         return false;
@@ -238,10 +239,12 @@ bool writePartsAtomically(QString outputPath, const std::vector<Imf::Header>& he
     return true;
 }
 
-ImagePluginResult saveRewrittenFrame(FrameJob& job, const std::vector<Imf::Header>& headers,
+ImagePluginResult saveRewrittenFrame(FrameJob& job, const zqInputFile& frame, const std::vector<Imf::Header>& headers,
                                      const std::vector<Imf::FrameBuffer>& frameBuffers)
 {
-    if (!writePartsAtomically(job.outputPath, headers, frameBuffers, job.verify, job.detail))
+    bool inPlace = job.outputPath == job.inputPath;
+    if (!writePartsAtomically(inPlace ? frame.filePath() : job.outputPath, headers, frameBuffers, job.verify,
+                              job.detail, inPlace ? &frame.identity() : nullptr))
         return FailedToSaveFile;
     job.facts.action = FrameAction::Rewritten;
     job.facts.outputDataWindow = headers.front().dataWindow();
