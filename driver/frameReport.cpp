@@ -1,6 +1,8 @@
 // The machine-readable report of a run (--report): one JSON object per frame slot as it ends, then a summary.
 #include "driver/frameReport.h"
 
+#include "zqshared/zqSystem.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -58,7 +60,7 @@ bool FrameReport::open(const QString& path, QString& error)
     m_file.setFileName(path);
     if (m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return true;
-    error = m_file.errorString();
+    error = zqOpenFailureText(m_file.errorString());
     return false;
 }
 

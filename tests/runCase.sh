@@ -28,7 +28,8 @@ caseDir="$(cd "$1" && pwd)"
 export ZQ_TOOL="$2" ZQ_MAKEFRAME="$3" ZQ_DUMP="$4" ZQ_PROOF="$5"
 samples="${6:-$caseDir/../../../../shared/exr-samples}"
 host="$(hostname)"; host="${host%%.*}"
-hostFlags=g; [ "${ZQ_WINDOWS:-0}" = 1 ] && hostFlags=gI
+# Windows keeps file times in steps of 100 ns.
+hostFlags=g timeFormat=%y; [ "${ZQ_WINDOWS:-0}" = 1 ] && hostFlags=gI timeFormat=%.7Y
 umask 022
 
 mask() {
@@ -122,7 +123,7 @@ runCase() {
       done < <(cd "$ZQ_ORIGINALS" && find . -type f -printf '%P\n' | LC_ALL=C sort)
     fi
     if [ "$state" != written ]; then
-      if [ "$(stat -c %y "$DIR/$name")" != "$(stat -c %y "$ZQ_ORIGINALS/$source")" ]; then state+=", new time"
+      if [ "$(stat -c "$timeFormat" "$DIR/$name")" != "$(stat -c "$timeFormat" "$ZQ_ORIGINALS/$source")" ]; then state+=", new time"
       elif [ "$state" != unchanged ]; then state+=", time kept"; fi
     fi
     [[ " $show " == *" files "* ]] && echo "  $name $(stat -c %a "$DIR/$name") $state"

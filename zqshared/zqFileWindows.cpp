@@ -237,7 +237,9 @@ int64_t zqInputFile::readAt(int64_t offset, void* to, int64_t count) const
             DWORD error = ::GetLastError();
             if (error == ERROR_HANDLE_EOF)
                 break;
-            errno = zqErrnoFromWindows(error);
+            BY_HANDLE_FILE_INFORMATION info;
+            bool folder = ::GetFileInformationByHandle(handle, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+            errno = folder ? EISDIR : zqErrnoFromWindows(error);
             return -1;
         }
         if (got == 0)

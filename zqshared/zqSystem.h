@@ -14,6 +14,10 @@ QString zqArgumentText(const char* argument);
 /// The local time of seconds (since 1970 UTC); utcOffset, when given, gets the local time's offset from UTC in seconds.
 std::tm zqLocalTime(std::time_t seconds, int64_t* utcOffset = nullptr);
 
+/// The reason a file could not be opened, told as on Linux: Qt's text there; on Windows the system's last error in the
+/// C library's words where it has them ("No such file or directory" rather than "Path not found.").
+QString zqOpenFailureText(const QString& qtText);
+
 /// The number of CPUs this process may run on, as its affinity mask allows (at least 1).
 int zqAvailableCpuCount();
 

@@ -32,6 +32,11 @@ std::tm zqLocalTime(std::time_t seconds, int64_t* utcOffset)
     return local;
 }
 
+QString zqOpenFailureText(const QString& qtText)
+{
+    return qtText;
+}
+
 int zqAvailableCpuCount()
 {
 #if defined(__linux__)

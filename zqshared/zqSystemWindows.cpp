@@ -141,6 +141,12 @@ std::tm zqLocalTime(std::time_t seconds, int64_t* utcOffset)
     return local;
 }
 
+QString zqOpenFailureText(const QString& qtText)
+{
+    DWORD error = ::GetLastError();
+    return error != ERROR_SUCCESS && zqErrnoFromWindows(error) != EIO ? zqWindowsReason(error) : qtText;
+}
+
 int zqAvailableCpuCount()
 {
     DWORD_PTR process = 0, system = 0;
