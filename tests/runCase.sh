@@ -18,6 +18,7 @@
 #   show SECTIONS              what the reference holds of: console files dump (default: all three)
 #   posix-only REASON          the case needs what only POSIX systems have: skipped with REASON when ZQ_WINDOWS=1
 #                              (TOOL is the Windows build, run under Wine)
+#   windows-only REASON        the case is for the Windows build: skipped with REASON unless ZQ_WINDOWS=1
 # Input frames get a fixed old modification time. Every frame that the runs wrote is proven against its input frame
 # sample by sample (pixelProof), and a case that wrote a frame must show the same once more with --verify added to
 # every run. ZQ_UPDATE_REFS=1 rewrites the reference instead of comparing. The case directory shows as $DIR, the
@@ -63,7 +64,8 @@ runTool() {
   (cd "$DIR" && exec "${prefix[@]}" "$ZQ_TOOL" "${arguments[@]}") >"$DIR.out" 2>&1 &
   local pid=$! tries=0 WORKER=""
   while [ -z "$WORKER" ] && [ $tries -lt 6000 ] && kill -0 "$pid" 2>/dev/null; do
-    for candidate in "$pid" $(pgrep -P "$pid"); do
+    # Under Wine the worker is no child of the run's process: it is found by its hidden argument.
+    for candidate in "$pid" $(pgrep -P "$pid") $([ "${ZQ_WINDOWS:-0}" = 1 ] && pgrep -r R,S,D -f -- --zq-conversion-worker); do
       ls -l "/proc/$candidate/fd" 2>/dev/null | grep -qF -- "-> $DIR/$duringFile" && WORKER="$candidate"
     done
     [ -n "$WORKER" ] || { sleep 0.01; tries=$((tries + 1)); }
@@ -105,7 +107,7 @@ runCase() {
     args) runTool "$rest" "$extraArgument" >>"$console" 2>/dev/null; prefixLine="" duringFile="" ;;
     check) checks+="$rest"$'\n' ;;
     show) show="$rest" ;;
-    posix-only) ;;
+    posix-only | windows-only) ;;
     *) echo "unknown directive: $directive" ;;
     esac
   done <"$caseDir/case"
@@ -161,6 +163,10 @@ compare() {
 if [ "${ZQ_WINDOWS:-0}" = 1 ] && reason="$(sed -n 's/^posix-only //p' "$caseDir/case" | head -n1)" &&
   [ -n "$reason" ]; then
   echo "skipped: $(basename "$caseDir") needs POSIX: $reason"; exit 77
+fi
+if [ "${ZQ_WINDOWS:-0}" != 1 ] && reason="$(sed -n 's/^windows-only //p' "$caseDir/case" | head -n1)" &&
+  [ -n "$reason" ]; then
+  echo "skipped: $(basename "$caseDir") is for Windows: $reason"; exit 77
 fi
 actual="$(runOnce "")"; status=$?
 [ $status -eq 77 ] && { echo "skipped: the shared samples are not beside this checkout"; exit 77; }
