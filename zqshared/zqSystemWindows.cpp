@@ -3,7 +3,6 @@
 #include "zqshared/zqSystem.h"
 #include "zqshared/zqWindows.h"
 
-#include <QDir>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
