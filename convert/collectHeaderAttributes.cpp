@@ -29,3 +29,9 @@ void collectHeaderAttributes(const Imf::Header& input, Imf::Header& output)
         output.insert(it.name(), it.attribute());
     }
 }
+
+Imf::Header scanlineOutputHeader(const Imf::Header& input)
+{
+    return Imf::Header(input.displayWindow(), input.dataWindow(), input.pixelAspectRatio(), input.screenWindowCenter(),
+                       input.screenWindowWidth(), Imf::INCREASING_Y, Imf::ZIPS_COMPRESSION);
+}

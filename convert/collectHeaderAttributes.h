@@ -10,3 +10,7 @@ bool isSetByTheRewrite(const char* attributeName);
 /// Inserts into output every attribute of input that the rewrite does not set itself, with its own type and its
 /// whole value (unknown types as the library keeps them), replacing an attribute of the same name.
 void collectHeaderAttributes(const Imf::Header& input, Imf::Header& output);
+
+/// A scan-line ZIPS header with the input's windows, pixel aspect ratio and screen window, lines in increasing order,
+/// as every rewritten part starts out.
+Imf::Header scanlineOutputHeader(const Imf::Header& input);

@@ -49,20 +49,13 @@ bool allocateChannelBuffers(const SinglePartLayout& layout, std::vector<ChannelB
     const Imath::Box2i&     window = layout.dataWindow;
     const Imf::ChannelList& channels = layout.header.channels();
     for (Imf::ChannelList::ConstIterator it = channels.begin(); it != channels.end(); ++it)
-        buffers.emplace_back();
-    size_t i = 0;
-    for (Imf::ChannelList::ConstIterator it = channels.begin(); it != channels.end(); ++it, ++i)
     {
-        ChannelBuffer& buffer = buffers[i];
-        buffer.name.set(it.name());
-        buffer.pixelType = it.channel().type;
+        buffers.push_back(ChannelBuffer{it.name(), it.channel().type, 0, 0, {}});
         if (!isRead(layout, it.name()))
             continue;
-        allocatePlane(buffer, window.max.x - window.min.x + 1, window.max.y - window.min.y + 1, window.min.x,
-                      window.min.y);
-        if (!buffer.data)
+        if (!allocatePlane(buffers.back(), window.max.x - window.min.x + 1, window.max.y - window.min.y + 1))
             return false;
-        targets.push_back(planeTarget(buffer, it.name()));
+        targets.push_back(planeTarget(buffers.back()));
     }
     releaseUnusedPlaneMemory();
     return true;
@@ -83,9 +76,7 @@ bool buildOutputParts(const Imf::MultiPartInputFile& input, const SinglePartLayo
     parts.frameBuffers.resize(size_t(partCount));
     for (int32_t p = 0; p < partCount; ++p)
     {
-        parts.headers.emplace_back(layout.displayWindow, layout.dataWindow, inputHeader.pixelAspectRatio(),
-                                   inputHeader.screenWindowCenter(), inputHeader.screenWindowWidth(),
-                                   Imf::INCREASING_Y, Imf::ZIPS_COMPRESSION);
+        parts.headers.push_back(scanlineOutputHeader(inputHeader));
         parts.headers.back().setName("");
     }
     // The input's own attributes, whatever their type, go with the first part.
@@ -97,10 +88,10 @@ bool buildOutputParts(const Imf::MultiPartInputFile& input, const SinglePartLayo
     {
         const ChannelEntry& entry = entries[k];
         Imf::Header&        header = parts.headers[size_t(entry.part)];
-        header.channels().insert(entry.fullName, Imf::Channel(Imf::PixelType(buffers[k].pixelType), 1, 1, false));
+        header.channels().insert(entry.fullName, Imf::Channel(buffers[k].type, 1, 1, false));
         if (!entry.view.empty())
             header.setView(entry.view);
-        parts.frameBuffers[size_t(entry.part)].insert(entry.fullName, librarySlice(buffers[k]));
+        parts.frameBuffers[size_t(entry.part)].insert(entry.fullName, librarySlice(buffers[k], layout.dataWindow));
     }
     for (Imf::Header& header : parts.headers)
         header.setType("scanlineimage");
@@ -133,8 +124,8 @@ void chooseWrittenWindow(const SinglePartLayout& layout, const std::vector<Chann
         return;
     }
     const Imath::Box2i& dataWindow = layout.dataWindow;
-    Imath::Box2i crop = findCropWindow(dataWindow.max.y - dataWindow.min.y + 1, dataWindow.max.x - dataWindow.min.x + 1,
-                                       int32_t(buffers.size()), buffers.data());
+    Imath::Box2i crop =
+        findCropWindow(dataWindow.max.y - dataWindow.min.y + 1, dataWindow.max.x - dataWindow.min.x + 1, buffers);
     printMessage(job, cropLine("    EXR convert to multipart + cropped:  ", crop,
                                keptShare(crop, layout.displayWindow)));
     Imath::Box2i window(dataWindow.min + crop.min, dataWindow.min + crop.max);
