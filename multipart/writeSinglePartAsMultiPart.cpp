@@ -38,7 +38,7 @@ bool isColourChannel(const char* name)
 // Whether a channel is read: every channel, or of a Cryptomatte frame only the colour channels.
 bool isRead(const SinglePartLayout& layout, const char* name)
 {
-    return !layout.hasCryptomatte || isColourChannel(name);
+    return !layout.hasIdData || isColourChannel(name);
 }
 
 // One buffer per channel in channel-list order, a plane for each channel that is read, and the read targets over
@@ -74,6 +74,7 @@ bool buildOutputParts(const Imf::MultiPartInputFile& input, const SinglePartLayo
     int32_t partCount = groupChannelsIntoParts(entries, defaultView);
 
     parts.frameBuffers.resize(size_t(partCount));
+    parts.headers.reserve(size_t(partCount));
     for (int32_t p = 0; p < partCount; ++p)
     {
         parts.headers.push_back(scanlineOutputHeader(inputHeader));
@@ -144,14 +145,14 @@ ImagePluginResult writeSinglePartAsMultiPart(FrameFile& frame, const SinglePartL
     if (!allocateChannelBuffers(layout, buffers, targets))
         return MemoryAllocationFailed;
     OutputParts parts;
-    if (!layout.hasCryptomatte && !buildOutputParts(frame.headers(), layout, buffers, parts))
+    if (!layout.hasIdData && !buildOutputParts(frame.headers(), layout, buffers, parts))
         return UnhandledCError;
 
     // Every pixel is read before anything is written.
     if (std::optional<ImagePluginResult> failed = readPixels(frame, targets, job))
         return *failed;
 
-    if (layout.hasCryptomatte)
+    if (layout.hasIdData)
     {
         printMessage(job, QStringLiteral("   We do not resave Deep Data or Cryptomatte images."));
         return copyUnchangedFrame(job, frame.file(), Ok);

@@ -79,7 +79,7 @@ void enterChannels(const Imf::Header& header, bool readPixels, const MultiPartFa
         frame.table.push_back(ChannelBuffer{it.name(), it.channel().type, 0, 0, {}});
         ChannelBuffer& buffer = frame.table.back();
         colours.note(it.name(), k);
-        if (facts.hasCryptomatte && !colours.contains(k))
+        if (facts.hasIdData && !colours.contains(k))
             continue;
         output.channels().insert(it.name(), it.channel());
         if (readPixels && allocatePlane(buffer, frame.width(), frame.height()))
@@ -122,9 +122,9 @@ std::optional<ImagePluginResult> enterParts(const Imf::MultiPartInputFile& input
         }
         frame.alreadyCropped = frame.width() != frame.displayWindow.max.x - frame.displayWindow.min.x + 1 ||
                                frame.height() != frame.displayWindow.max.y - frame.displayWindow.min.y + 1;
-        bool copiedThrough = frame.alreadyCropped || facts.isDeep || facts.hasCryptomatte;
+        bool copiedThrough = frame.alreadyCropped || facts.hasIdData;
         enterChannels(header, !copiedThrough, facts, colours, frame);
-        if (facts.hasCryptomatte)
+        if (facts.hasIdData)
             break;
     }
     return std::nullopt;
@@ -171,7 +171,7 @@ ImagePluginResult cropMultiPartInput(FrameFile& file, const MultiPartFacts& fact
     MultiPartFrame frame;
     if (std::optional<ImagePluginResult> ended = enterParts(file.headers(), facts, frame, job))
         return *ended == Ok ? copyUnchangedFrame(job, file.file(), Ok) : *ended;
-    if (frame.alreadyCropped || facts.isDeep || facts.hasCryptomatte)
+    if (frame.alreadyCropped || facts.hasIdData)
     {
         printMessage(job, QStringLiteral("openEXR: Copy only (already cropped and multipart or DeepData)."));
         return copyUnchangedFrame(job, file.file(), Ok);
