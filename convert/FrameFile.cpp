@@ -125,15 +125,9 @@ void readWithTheLibrary(Imf::MultiPartInputFile& library, int part, const std::v
 {
     Imf::InputPart      input(library, part);
     const Imath::Box2i& window = input.header().dataWindow();
-    const uintptr_t     width = uintptr_t(int64_t(window.max.x) - window.min.x + 1);
     Imf::FrameBuffer    frameBuffer;
     for (const PlaneTarget& target : targets)
-    {
-        uintptr_t size = bytesPerSample(target.type);
-        uintptr_t origin = uintptr_t(target.samples) -
-                           (uintptr_t(intptr_t(window.min.y)) * width + uintptr_t(intptr_t(window.min.x))) * size;
-        frameBuffer.insert(target.channel, Imf::Slice(target.type, reinterpret_cast<char*>(origin), size, size * width));
-    }
+        frameBuffer.insert(target.channel, planeSlice(target.type, target.samples, window));
     input.setFrameBuffer(frameBuffer);
     input.readPixels(window.min.y, window.max.y);
 }
@@ -143,6 +137,15 @@ void readWithTheLibrary(Imf::MultiPartInputFile& library, int part, const std::v
 size_t bytesPerSample(Imf::PixelType type)
 {
     return type == Imf::HALF ? 2 : 4;
+}
+
+Imf::Slice planeSlice(Imf::PixelType type, char* samples, const Imath::Box2i& window)
+{
+    uintptr_t size = bytesPerSample(type);
+    uintptr_t width = uintptr_t(int64_t(window.max.x) - window.min.x + 1);
+    uintptr_t origin =
+        uintptr_t(samples) - (uintptr_t(intptr_t(window.min.y)) * width + uintptr_t(intptr_t(window.min.x))) * size;
+    return Imf::Slice(type, reinterpret_cast<char*>(origin), size, size * width);
 }
 
 // An input stream of the library on the open file: reads at a position of its own, and fails as the library's own
@@ -287,6 +290,15 @@ struct DecodeState
     std::atomic<int64_t> next{0};
     std::atomic<bool>    failed{false};
     std::atomic<bool>    outOfMemory{false};
+    std::atomic<int>     firstError{EXR_ERR_SUCCESS};
+
+    void fail(exr_result_t result)
+    {
+        int none = EXR_ERR_SUCCESS;
+        firstError.compare_exchange_strong(none, int(result));
+        outOfMemory = outOfMemory || result == EXR_ERR_OUT_OF_MEMORY;
+        failed = true;
+    }
 };
 
 // Decodes one chunk with the pipeline (made on first use); false when Core refuses the chunk or its rectangle does
@@ -313,6 +325,9 @@ exr_result_t decodeChunk(exr_context_t context, int part, const PartLayout& layo
     }
     if (result != EXR_ERR_SUCCESS)
         return result;
+    // A chunk without data would decode to nothing and leave its samples as they were.
+    if (info.packed_size == 0 && info.unpacked_size != 0)
+        return EXR_ERR_CORRUPT_CHUNK;
     // The chunk's rectangle, relative to the data window, must lie inside the planes.
     int64_t column = x0 - layout.minX, row = y0 - layout.minY;
     if (info.width <= 0 || info.height <= 0 || column < 0 || row < 0 || column + info.width > layout.width ||
@@ -372,20 +387,17 @@ public:
             for (int64_t chunk = m_state.next++; chunk < m_layout.chunks && !m_state.failed; chunk = m_state.next++)
             {
                 exr_result_t result = decodeChunk(m_context, m_part, m_layout, chunk, decoder, started);
-                if (result == EXR_ERR_OUT_OF_MEMORY)
-                    m_state.outOfMemory = true;
                 if (result != EXR_ERR_SUCCESS)
-                    m_state.failed = true;
+                    m_state.fail(result);
             }
         }
         catch (const std::bad_alloc&)
         {
-            m_state.outOfMemory = true;
-            m_state.failed = true;
+            m_state.fail(EXR_ERR_OUT_OF_MEMORY);
         }
         catch (...)
         {
-            m_state.failed = true;
+            m_state.fail(EXR_ERR_UNKNOWN);
         }
         if (started)
             exr_decoding_destroy(m_context, &decoder);
@@ -398,9 +410,9 @@ private:
     DecodeState&      m_state;
 };
 
-// Decodes every chunk of the part on the library's thread count; false when any chunk was refused. Throws
+// Decodes every chunk of the part on the library's thread count; the first refusal, or EXR_ERR_SUCCESS. Throws
 // std::bad_alloc when scratch memory could not be had.
-bool decodeWithCore(exr_context_t context, int part, const PartLayout& layout, int64_t scratchLimit)
+exr_result_t decodeWithCore(exr_context_t context, int part, const PartLayout& layout, int64_t scratchLimit)
 {
     struct LimitScope
     {
@@ -421,7 +433,7 @@ bool decodeWithCore(exr_context_t context, int part, const PartLayout& layout, i
     }
     if (state.outOfMemory)
         throw std::bad_alloc();
-    return !state.failed;
+    return exr_result_t(state.firstError.load());
 }
 
 } // namespace
@@ -460,10 +472,17 @@ void FrameFile::readPart(int part, const std::vector<PlaneTarget>& targets)
         if (m_core->context && exr_get_count(m_core->context, &parts) == EXR_ERR_SUCCESS &&
             parts == m_library->parts() && describePart(m_core->context, part, header, targets, layout))
         {
-            if (decodeWithCore(m_core->context, part, layout, m_scratchLimit))
+            exr_result_t result = decodeWithCore(m_core->context, part, layout, m_scratchLimit);
+            if (result == EXR_ERR_SUCCESS)
                 return;
+            // A chunk Core refuses is damaged. The library's read names the damage in its own words where it sees
+            // it; where it does not (it may rebuild a broken chunk table, or take a chunk without data for one whose
+            // samples it never writes), the frame still counts as damaged.
+            readWithTheLibrary(*m_library, part, targets);
+            THROW(Iex::InputExc, "Error reading pixel data from image file \"" << m_stream->fileName() << "\". "
+                                     << exr_get_default_error_message(result) << ".");
         }
     }
-    // The library reads what Core does not decode, and settles what Core refused with its own words.
+    // The library reads what Core does not decode.
     readWithTheLibrary(*m_library, part, targets);
 }
