@@ -151,12 +151,14 @@ cd "$work/qt-build"
 mkdir -p src
 (cd src && ../bin/qmake -o Makefile "$qtSrc/src/src.pro") >>"$buildLog" 2>&1
 make -C src -j"$jobs" sub-zlib sub-corelib sub-rcc sub-winmain >>"$buildLog" 2>&1
-# Qt Core, its bundled PCRE2 (a static helper library that Qt Core's link line names), the code generators its CMake
-# files ask for, qmake, and the mkspecs.
-for d in corelib 3rdparty/pcre2 tools/rcc tools/moc winmain; do
+# Qt Core, the code generators its CMake files ask for, qmake, the mkspecs, and its bundled PCRE2 (a static helper
+# library that Qt Core's link line names; it is built beside Qt Core).
+for d in corelib tools/rcc tools/moc winmain; do
   make -C "src/$d" install >>"$buildLog" 2>&1
 done
-[ -f "$prefix/lib/libqtpcre2.a" ] || cp lib/libqtpcre2.a "$prefix/lib/"
+pcre2=$(find "$work/qt-build" -name libqtpcre2.a | head -1)
+[ -n "$pcre2" ] || { log "Qt's PCRE2 library was not built"; exit 1; }
+cp "$pcre2" "$prefix/lib/"
 cp -a bin/qmake "$prefix/bin/" 2>/dev/null || true
 mkdir -p "$prefix/mkspecs"
 cp -a "$qtSrc/mkspecs/win32-g++" "$qtSrc/mkspecs/common" "$qtSrc/mkspecs/features" "$prefix/mkspecs/" 2>/dev/null || true
