@@ -263,6 +263,7 @@ bool describePart(exr_context_t context, int part, const Imf::Header& header,
         return false;
     const size_t samples = size_t(layout.width) * size_t(layout.height);
     layout.planes.assign(size_t(channels->num_channels), Plane{});
+    size_t matched = 0;
     for (int c = 0; c < channels->num_channels; ++c)
     {
         const exr_attr_chlist_entry_t& entry = channels->entries[c];
@@ -278,8 +279,12 @@ bool describePart(exr_context_t context, int part, const Imf::Header& header,
                     target.bytes != samples * size)
                     return false;
                 layout.planes[size_t(c)] = Plane{target.samples, target.bytes, size};
+                ++matched;
             }
     }
+    // Every target is a channel of the part, met once.
+    if (matched != targets.size())
+        return false;
     // A line of a plane must be addressable with Core's 32-bit stride.
     return size_t(layout.width) * 4 <= size_t(std::numeric_limits<int32_t>::max());
 }
@@ -328,10 +333,11 @@ exr_result_t decodeChunk(exr_context_t context, int part, const PartLayout& layo
     // A chunk without data would decode to nothing and leave its samples as they were.
     if (info.packed_size == 0 && info.unpacked_size != 0)
         return EXR_ERR_CORRUPT_CHUNK;
-    // The chunk's rectangle, relative to the data window, must lie inside the planes.
+    // The chunk covers exactly its rectangle of the data window, so that the chunks together write every sample once.
     int64_t column = x0 - layout.minX, row = y0 - layout.minY;
-    if (info.width <= 0 || info.height <= 0 || column < 0 || row < 0 || column + info.width > layout.width ||
-        row + info.height > layout.height)
+    int64_t width = layout.tiled ? std::min(layout.tileWidth, layout.width - column) : layout.width;
+    int64_t height = std::min(layout.tiled ? layout.tileHeight : layout.chunkLines, layout.height - row);
+    if (info.width != width || info.height != height || width <= 0 || height <= 0)
         return EXR_ERR_CORRUPT_CHUNK;
 
     result = started ? exr_decoding_update(context, part, &info, &decoder)

@@ -143,7 +143,6 @@ ImagePluginResult convertOneFrame(FrameJob& job)
 void workerMain(const zqChannel& channel, const Options& options)
 {
     Imf::setGlobalThreadCount(options.threads);
-    auto       metadata = std::make_unique<MetadataAttributeList>();
     char       type = 0;
     QByteArray message;
     while (receiveMessage(channel, type, message) && type == 'J')
@@ -151,8 +150,7 @@ void workerMain(const zqChannel& channel, const Options& options)
         FrameJob    job;
         QDataStream stream(message);
         stream >> job.inputPath >> job.outputPath;
-        fillFarmMetadata(*metadata, options);
-        job.metadata = metadata.get();
+        fillFarmMetadata(job.metadata, options);
         job.verify = options.verify;
         job.console = [&channel](const QByteArray& text) { sendMessage(channel, 'C', text); };
         ImagePluginResult result = convertOneFrame(job);

@@ -185,7 +185,7 @@ std::string convertOnce(FuzzSetup& s)
     FrameJob job;
     job.inputPath = s.inputPath;
     job.outputPath = s.outputPath;
-    job.metadata = &s.metadata;
+    job.metadata = s.metadata;
     job.memoryLimitMegabytes = 1024; // what a frame may hold stays within the fuzzer's RSS limit
     int code = 0;
     try
