@@ -164,6 +164,39 @@ void forkedWorkerMain(const zqChannel& channel, void* options)
     workerMain(channel, *static_cast<const Options*>(options));
 }
 
+// The name of a Windows exception code in the line of a conversion that ended by it.
+const char* exceptionName(uint32_t code)
+{
+    switch (code)
+    {
+    case 0xC0000005: return "access violation";
+    case 0xC0000006: return "in-page error";
+    case 0xC0000017: return "no memory";
+    case 0xC000001D: return "illegal instruction";
+    case 0xC0000094: return "integer divide by zero";
+    case 0xC00000FD: return "stack overflow";
+    case 0xC0000374: return "heap corruption";
+    case 0xC0000409: return "stack buffer overrun";
+    default: return "unknown exception";
+    }
+}
+
+// The detail text of a frame whose worker ended during it.
+QString endingText(const zqProcessEnding& ending)
+{
+    switch (ending.kind)
+    {
+    case zqProcessEnding::Signal:
+        return QStringLiteral("The conversion ended by signal %1 (%2).").arg(ending.code).arg(ending.name);
+    case zqProcessEnding::Exception:
+        return QStringLiteral("The conversion ended by exception 0x%1 (%2).")
+            .arg(QString::number(ending.code, 16).toUpper().rightJustified(8, QLatin1Char('0')),
+                 QLatin1String(exceptionName(ending.code)));
+    case zqProcessEnding::ExitCode: break;
+    }
+    return QStringLiteral("The conversion ended with exit code %1.").arg(ending.code);
+}
+
 // The command line of the run, which a worker started as its own instance parses again for the same options.
 QStringList& runArguments()
 {
@@ -193,7 +226,7 @@ bool ConversionWorker::start(QString& error)
     stream << runArguments();
     if (sendMessage(m_process.channel(), 'A', arguments))
         return true;
-    error = m_process.waitForEnd();
+    error = endingText(m_process.waitForEnd());
     return false;
 }
 
@@ -230,7 +263,7 @@ FrameOutcome ConversionWorker::convert(const QString& inputPath, const QString& 
         }
 
     // The worker died during the frame: the frame ends here, and whatever it left half-written goes.
-    outcome.detail = m_process.waitForEnd();
+    outcome.detail = endingText(m_process.waitForEnd());
     if (!outputPath.isEmpty())
         zqRemoveStaleTempFiles(outputPath);
     outcome.result = DataError;

@@ -43,6 +43,20 @@ bool zqChannelSend(const zqChannel& channel, const char* bytes, size_t count);
 /// Receives exactly count bytes; false when the other side is gone.
 bool zqChannelReceive(const zqChannel& channel, char* bytes, size_t count);
 
+/// How a worker process ended.
+struct zqProcessEnding
+{
+    enum Kind
+    {
+        ExitCode,  ///< it returned or exited with code
+        Signal,    ///< a signal ended it (POSIX): code is its number, name the system's text for it
+        Exception, ///< an exception ended it (Windows): code is the exception code
+    };
+    Kind     kind = ExitCode;
+    uint32_t code = 0;
+    QString  name; ///< the signal's text; empty otherwise
+};
+
 /// A worker process of the run and its channel. On Linux the worker is a fork of this process that runs the body
 /// and ends; on Windows it is this executable started again with a hidden first argument, whose main hands the
 /// channel to its body (see zqWorkerInstanceChannel).
@@ -66,9 +80,8 @@ public:
     const zqChannel& channel() const { return m_channel; }
     /// True when a started worker has ended already (it is then waited for); does not block.
     bool endedAlready();
-    /// Waits for the worker to end and gives how it ended, e.g. "The conversion ended by signal 11
-    /// (Segmentation fault)." or "The conversion ended by exception 0xC0000005 (access violation).".
-    QString waitForEnd();
+    /// Waits for the worker to end and gives how it ended.
+    zqProcessEnding waitForEnd();
     /// Closes the channel and waits for the worker.
     void stop();
 

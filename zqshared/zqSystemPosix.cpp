@@ -163,18 +163,23 @@ bool zqWorkerProcess::endedAlready()
     return true;
 }
 
-QString zqWorkerProcess::waitForEnd()
+zqProcessEnding zqWorkerProcess::waitForEnd()
 {
     if (m_process != -1)
         while (::waitpid(pid_t(m_process), &m_status, 0) < 0 && errno == EINTR)
             ;
     m_process = -1;
     stop();
+    zqProcessEnding ending;
     if (WIFSIGNALED(m_status))
-        return QStringLiteral("The conversion ended by signal %1 (%2).")
-            .arg(WTERMSIG(m_status))
-            .arg(QString::fromLocal8Bit(::strsignal(WTERMSIG(m_status))));
-    return QStringLiteral("The conversion ended with exit code %1.").arg(WEXITSTATUS(m_status));
+    {
+        ending.kind = zqProcessEnding::Signal;
+        ending.code = uint32_t(WTERMSIG(m_status));
+        ending.name = QString::fromLocal8Bit(::strsignal(WTERMSIG(m_status)));
+    }
+    else
+        ending.code = uint32_t(WEXITSTATUS(m_status));
+    return ending;
 }
 
 void zqWorkerProcess::stop()

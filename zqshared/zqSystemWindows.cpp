@@ -14,23 +14,6 @@ namespace {
 // handles of the two pipe ends it inherited.
 const char kWorkerArgument[] = "--zq-conversion-worker=";
 
-// The name of a Windows exception code in the line of a conversion that ended by it.
-const char* exceptionName(DWORD code)
-{
-    switch (code)
-    {
-    case 0xC0000005: return "access violation";
-    case 0xC0000006: return "in-page error";
-    case 0xC0000017: return "no memory";
-    case 0xC000001D: return "illegal instruction";
-    case 0xC0000094: return "integer divide by zero";
-    case 0xC00000FD: return "stack overflow";
-    case 0xC0000374: return "heap corruption";
-    case 0xC0000409: return "stack buffer overrun";
-    default: return "unknown exception";
-    }
-}
-
 // A crash of the worker ends it at once with the exception code as its exit code: no error dialog, no debugger, so
 // that the run's process learns which exception it was.
 LONG WINAPI endByException(EXCEPTION_POINTERS* exception)
@@ -286,7 +269,7 @@ bool zqWorkerProcess::endedAlready()
     return true;
 }
 
-QString zqWorkerProcess::waitForEnd()
+zqProcessEnding zqWorkerProcess::waitForEnd()
 {
     DWORD code = DWORD(m_status);
     if (m_process != -1)
@@ -297,11 +280,10 @@ QString zqWorkerProcess::waitForEnd()
     stop();
     m_status = int(code);
     // Exception codes are NTSTATUS values of error or warning severity: the top bit is set.
-    if (code & 0x80000000u)
-        return QStringLiteral("The conversion ended by exception 0x%1 (%2).")
-            .arg(QString::number(code, 16).toUpper().rightJustified(8, QLatin1Char('0')),
-                 QString::fromLatin1(exceptionName(code)));
-    return QStringLiteral("The conversion ended with exit code %1.").arg(code);
+    zqProcessEnding ending;
+    ending.kind = (code & 0x80000000u) ? zqProcessEnding::Exception : zqProcessEnding::ExitCode;
+    ending.code = code;
+    return ending;
 }
 
 void zqWorkerProcess::stop()
