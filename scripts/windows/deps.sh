@@ -58,7 +58,7 @@ gccVersion=$(dpkg-query -W -f='${Version}' g++-mingw-w64-x86-64-posix)
 key="${dsc[libdeflate]}-${dsc[imath]}-${dsc[openexr]}-${dsc[qtbase-opensource-src]#qtbase-opensource-src_}-gcc${gccVersion}"
 key=$(echo "$key" | tr '~:' '__')
 prefix=$cacheRoot/windows-deps-$key
-srcDir() { find "$1" -maxdepth 1 -mindepth 1 -type d -name "$2-*" | head -1; }
+srcDir() { find "$1" -maxdepth 1 -mindepth 1 -type d -name "$2-[0-9]*" | head -1; } # not the "-build" folders
 
 # The licence texts the Windows package ships, from the sources in folder $1 and the MinGW-w64 packages.
 copyLicenses() {
