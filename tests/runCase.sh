@@ -15,21 +15,28 @@
 #                              converting process, $RUN the run's own), and let it go on
 #   args ARGUMENTS             run the tool with ARGUMENTS; may be given several times
 #   check COMMAND              after the runs, show what COMMAND prints ($ZQ_DUMP, $ZQ_PROOF and $ZQ_ORIGINALS at hand)
-#   show SECTIONS              what the reference holds of: console files dump (default: all three)
+#   dump FILES [FIELD...]      after the runs, show the dump of FILES (a pattern in the case directory), only the lines
+#                              of the FIELDs when given: a part line (name, type, view, compression, lineOrder,
+#                              dataWindow, displayWindow, tiles, sampleCounts), "channels" or "attributes" with their
+#                              lists, or an attribute's name ("ZQ/*" for a prefix); "part N" lines of multi-part files
+#   show SECTIONS              what the reference holds of: console files dump (default: console files; dump: the
+#                              whole dump of every written frame)
 # Input frames get a fixed old modification time. Every frame that the runs wrote is proven against its input frame
-# sample by sample (pixelProof), and a case that wrote a frame must show the same once more with --verify added to
-# every run. ZQ_UPDATE_REFS=1 rewrites the reference instead of comparing. The case directory shows as $DIR, the
-# host name as <host>, process ids in temporary file names as <pid>, stamped dates as <date>.
+# sample by sample (pixelProof; the frames that pass are named on one "proof ok:" line), and a case that wrote a frame must show the same once more with --verify added to
+# every run. ZQ_UPDATE_REFS=1 rewrites the reference instead of comparing. A run that opens with the banner of
+# --help shows it as <banner> (the options case shows it once whole). The case directory shows as $DIR, the
+# host name as <host>, process ids in temporary file names as <pid>, stamped dates as <date> (maskDates.sed).
 set -uo pipefail
 caseDir="$(cd "$1" && pwd)"
 export ZQ_TOOL="$2" ZQ_MAKEFRAME="$3" ZQ_DUMP="$4" ZQ_PROOF="$5"
 samples="${6:-$caseDir/../../../../shared/exr-samples}"
 host="$(hostname)"; host="${host%%.*}"
+maskDates="$(dirname "$0")/maskDates.sed"
+banner="$("$ZQ_TOOL" --help 2>/dev/null | head -n 3)"
 umask 022
 
 mask() {
-  sed -e "s|$DIR|\$DIR|g" -e "s|\b$host\b|<host>|g" -e 's/NoHostNameSet_[0-9]*/<host>/g' \
-    -e 's/^\(    ZQ\/dateWritten\(Int\)\? [a-z]*\) .*/\1 <date>/' \
+  sed -e "s|$DIR|\$DIR|g" -e "s|\b$host\b|<host>|g" -e 's/NoHostNameSet_[0-9]*/<host>/g' -f "$maskDates" \
     -e 's/\.<host>\.[0-9]\+\.\([a-z0-9]*\.zqtmp\)/.<host>.<pid>.\1/g' \
     -e 's/\.<pid>\.[a-z0-9]\{6,\}\.zqtmp/.<pid>.<random>.zqtmp/g'
 }
@@ -72,16 +79,35 @@ runTool() {
   showRun $?
 }
 
-# Prints what a run printed, then its exit code on a line of its own.
+# Prints what a run printed, its opening banner as <banner>, then its exit code on a line of its own.
 showRun() {
-  cat "$DIR.out"
+  if [ -n "$banner" ] && [ "$(head -n 3 "$DIR.out")" = "$banner" ]; then echo "<banner>"; tail -n +4 "$DIR.out"
+  else cat "$DIR.out"; fi
   [ -s "$DIR.out" ] && [ "$(tail -c1 "$DIR.out")" != "" ] && echo "[no line feed at the end]"
   echo "exit $1"
 }
 
+# Prints the dump of the files matching a pattern, only the lines of the fields named after it (all without fields).
+dumpFields() {
+  local pattern="$1" name; shift
+  (cd "$DIR" && compgen -G "$pattern" >/dev/null) || echo "dump $pattern: no such file"
+  while IFS= read -r name; do
+    echo "dump $name"
+    "$ZQ_DUMP" "$DIR/$name" 2>&1 | awk -v fields=" $* " '
+      function named(key, k) { if (index(fields, " " key " ")) return 1
+        for (k in prefixes) if (index(key, prefixes[k]) == 1) return 1; return 0 }
+      BEGIN { n = split(fields, f, " "); for (i = 1; i <= n; i++) if (f[i] ~ /\*$/) prefixes[i] = substr(f[i], 1, length(f[i]) - 1) }
+      /^parts / { parts = $2; if (fields == "  ") print; next }
+      /^part / { if (fields == "  " || parts > 1) print; next }
+      fields == "  " || /^ *error/ { print; next }
+      /^  [^ ]/ { list = $1; if (named($1)) print; next }
+      /^    / { if (named(list) || (list == "attributes" && named($1))) print }'
+  done < <(cd "$DIR" && compgen -G "$pattern" | LC_ALL=C sort)
+}
+
 # Prints one whole run of the case, in the empty directory $DIR; extraArgument is added to every run of the tool.
 runCase() {
-  local extraArgument="$1" directive rest show="console files dump" prefixLine="" duringFile="" duringCommand="" checks=""
+  local extraArgument="$1" directive rest words show="console files" prefixLine="" duringFile="" duringCommand="" checks=""
   mkdir -p "$ZQ_ORIGINALS"
   local console="$DIR.console"; : >"$console"
   while read -r directive rest || [ -n "$directive" ]; do
@@ -99,13 +125,14 @@ runCase() {
     during) duringFile="${rest%% *}" duringCommand="${rest#* }" ;;
     args) runTool "$rest" "$extraArgument" >>"$console" 2>/dev/null; prefixLine="" duringFile="" ;;
     check) checks+="$rest"$'\n' ;;
+    dump) checks+="dumpFields $rest"$'\n' ;;
     show) show="$rest" ;;
     *) echo "unknown directive: $directive" ;;
     esac
   done <"$caseDir/case"
 
   [[ " $show " == *" console "* ]] && cat "$console"
-  local name state source written=() rewrote=0
+  local name state source proof proven="" written=() rewrote=0
   [[ " $show " == *" files "* ]] && echo "files"
   while IFS= read -r name; do
     [ -d "$DIR/$name" ] && { [[ " $show " == *" files "* ]] && echo "  $name/ dir"; continue; }
@@ -128,10 +155,14 @@ runCase() {
     rewrote=1
     [[ " $show " == *" dump "* ]] && { echo "dump $name"; "$ZQ_DUMP" "$DIR/$name" 2>&1; }
     source="$ZQ_ORIGINALS/$name"; [ -f "$source" ] || source="$ZQ_ORIGINALS/${name/_crop./.}"
-    [ -f "$source" ] && echo "proof $name: $("$ZQ_PROOF" "$source" "$DIR/$name" 2>&1)"
+    [ -f "$source" ] || continue
+    proof="$("$ZQ_PROOF" "$source" "$DIR/$name" 2>&1)"
+    if [ "$proof" = ok ]; then proven+=" $name"; else echo "proof $name: $proof"; fi
   done
+  [ -z "$proven" ] || echo "proof ok:$proven"
   while IFS= read -r rest; do
-    [ -n "$rest" ] && { echo "\$ $rest"; (cd "$DIR" && eval "$rest") 2>&1; }
+    if [[ "$rest" == "dumpFields "* ]]; then read -ra words <<<"${rest#dumpFields }"; dumpFields "${words[@]}"
+    elif [ -n "$rest" ]; then echo "\$ $rest"; (cd "$DIR" && eval "$rest") 2>&1; fi
   done <<<"$checks"
   [ $rewrote -eq 0 ] || return 3
 }
