@@ -17,37 +17,15 @@ struct AttributeType
 };
 
 inline const AttributeType kAttributeTypes[] = {
-    {"int", "i", ""},
-    {"float", "f", ""},
-    {"double", "d", ""},
-    {"v2i", "ii", ""},
-    {"v2f", "ff", ""},
-    {"v2d", "dd", ""},
-    {"v3i", "iii", ""},
-    {"v3f", "fff", ""},
-    {"v3d", "ddd", ""},
-    {"box2i", "iiii", ""},
-    {"box2f", "ffff", ""},
-    {"m33f", "fffffffff", ""},
-    {"m33d", "ddddddddd", ""},
-    {"m44f", "ffffffffffffffff", ""},
-    {"m44d", "dddddddddddddddd", ""},
-    {"chromaticities", "ffffffff", ""},
-    {"timecode", "uu", ""},
-    {"keycode", "iiiiiii", ""},
-    {"rational", "i/u", ""},
+    {"int", "i", ""}, {"float", "f", ""}, {"double", "d", ""}, {"v2i", "ii", ""}, {"v2f", "ff", ""}, {"v2d", "dd", ""},
+    {"v3i", "iii", ""}, {"v3f", "fff", ""}, {"v3d", "ddd", ""}, {"box2i", "iiii", ""}, {"box2f", "ffff", ""},
+    {"m33f", "fffffffff", ""}, {"m33d", "ddddddddd", ""}, {"m44f", "ffffffffffffffff", ""},
+    {"m44d", "dddddddddddddddd", ""}, {"chromaticities", "ffffffff", ""}, {"timecode", "uu", ""},
+    {"keycode", "iiiiiii", ""}, {"rational", "i/u", ""},
     {"compression", "b", "none rle zips zip piz pxr24 b44 b44a dwaa dwab"},
-    {"lineOrder", "b", "increasingY decreasingY randomY"},
-    {"envmap", "b", "latlong cube"},
-    {"deepImageState", "b", "messy sorted nonoverlapping tidy"},
-    {"string", "", ""},
-    {"stringvector", "", ""},
-    {"floatvector", "", ""},
-    {"preview", "", ""},
-    {"tiledesc", "", ""},
-    {"chlist", "", ""},
-    {"idmanifest", "", ""},
-};
+    {"lineOrder", "b", "increasingY decreasingY randomY"}, {"envmap", "b", "latlong cube"},
+    {"deepImageState", "b", "messy sorted nonoverlapping tidy"}, {"string", "", ""}, {"stringvector", "", ""},
+    {"floatvector", "", ""}, {"preview", "", ""}, {"tiledesc", "", ""}, {"chlist", "", ""}, {"idmanifest", "", ""}};
 
 /// The type of that name (case-insensitive), else nullptr.
 inline const AttributeType* findAttributeType(const char* name)

@@ -35,8 +35,6 @@ namespace {
 
 // A part whose samples would need more memory than this is reported instead of read.
 constexpr uint64_t kMaxSampleBytes = uint64_t(4) << 30;
-// A fixed reader thread count, so that a damaged file reads the same on every machine.
-constexpr int kReaderThreads = 2;
 
 // FNV-1a, 64 bits, as 16 lower-case hex digits.
 std::string hashOf(const void* data, size_t size)
@@ -51,9 +49,7 @@ std::string hashOf(const void* data, size_t size)
 
 template <class T>
 std::string hashOf(const std::vector<T>& items)
-{
-    return hashOf(items.data(), items.size() * sizeof(T));
-}
+{ return hashOf(items.data(), items.size() * sizeof(T)); }
 
 // C escapes (\" \\ \n, \xNN below 0x20 and from 0x7f); a bare name also writes a blank as \x20 to stay one word.
 std::string escaped(const std::string& text, bool blankAsHex)
@@ -74,11 +70,6 @@ std::string quoted(const std::string& text)
     return "\"" + escaped(text, false) + "\"";
 }
 
-std::string bareName(const std::string& text)
-{
-    return escaped(text, true);
-}
-
 std::string number(double value, bool isDouble)
 {
     char text[40];
@@ -97,12 +88,10 @@ std::string nameAt(const char* names, int index)
     return std::to_string(index);
 }
 
-const char kPixelTypes[] = "uint half float";
-
 std::string channelText(const std::string& name, const Imf::Channel& c)
 {
-    return bareName(name) + " " + nameAt(kPixelTypes, int(c.type)) + " " + std::to_string(c.xSampling) + "," +
-           std::to_string(c.ySampling) + (c.pLinear ? " linear" : "");
+    return escaped(name, true) + " " + nameAt("uint half float", int(c.type)) + " " + std::to_string(c.xSampling) +
+           "," + std::to_string(c.ySampling) + (c.pLinear ? " linear" : "");
 }
 
 // A value stored as a row of numbers or a named byte, read back from the bytes the library writes for it.
@@ -145,77 +134,67 @@ const T& valueOf(const Imf::Attribute& attribute)
 std::string valueText(const Imf::Attribute& attribute)
 {
     if (auto* opaque = dynamic_cast<const Imf::OpaqueAttribute*>(&attribute))
-        return "opaque " + std::to_string(opaque->dataSize()) + " " + hashOf(opaque->data(), size_t(opaque->dataSize()));
+        return "opaque " + std::to_string(opaque->dataSize()) + " " +
+               hashOf(opaque->data(), size_t(opaque->dataSize()));
     const zqtools::AttributeType* type = zqtools::findAttributeType(attribute.typeName());
-    std::string                   name = type ? type->name : "";
+    std::string                   name = type ? type->name : "", out;
     if (type && *type->layout)
         return layoutText(attribute, *type);
     if (name == "string")
         return quoted(valueOf<std::string>(attribute));
-    std::string out;
-    if (name == "stringvector")
+    if (name == "stringvector" || name == "floatvector")
     {
-        out = std::to_string(valueOf<Imf::StringVector>(attribute).size());
-        for (const std::string& s : valueOf<Imf::StringVector>(attribute))
-            out += " " + quoted(s);
+        if (name[0] == 's')
+            for (const std::string& s : valueOf<Imf::StringVector>(attribute))
+                out += " " + quoted(s);
+        else
+            for (float f : valueOf<Imf::FloatVector>(attribute))
+                out += " " + number(f, false);
+        return std::to_string(name[0] == 's' ? valueOf<Imf::StringVector>(attribute).size()
+                                             : valueOf<Imf::FloatVector>(attribute).size()) + out;
     }
-    else if (name == "floatvector")
+    if (name == "preview") // PreviewRgba is four bytes r, g, b, a
     {
-        out = std::to_string(valueOf<Imf::FloatVector>(attribute).size());
-        for (float f : valueOf<Imf::FloatVector>(attribute))
-            out += " " + number(f, false);
+        const Imf::PreviewImage& preview = valueOf<Imf::PreviewImage>(attribute);
+        return std::to_string(preview.width()) + "x" + std::to_string(preview.height()) + " " +
+               hashOf(preview.pixels(), size_t(preview.width()) * preview.height() * sizeof(Imf::PreviewRgba));
     }
-    else if (name == "preview")
-    {
-        const Imf::PreviewImage&   preview = valueOf<Imf::PreviewImage>(attribute);
-        std::vector<unsigned char> rgba;
-        for (size_t i = 0; i < size_t(preview.width()) * preview.height(); ++i)
-            rgba.insert(rgba.end(), {preview.pixels()[i].r, preview.pixels()[i].g, preview.pixels()[i].b,
-                                     preview.pixels()[i].a});
-        out = std::to_string(preview.width()) + "x" + std::to_string(preview.height()) + " " + hashOf(rgba);
-    }
-    else if (name == "tiledesc")
+    if (name == "tiledesc")
     {
         const Imf::TileDescription& t = valueOf<Imf::TileDescription>(attribute);
-        out = std::to_string(t.xSize) + "x" + std::to_string(t.ySize) + " " + nameAt("onelevel mipmap ripmap", t.mode) +
-              " " + nameAt("roundDown roundUp", t.roundingMode);
+        return std::to_string(t.xSize) + "x" + std::to_string(t.ySize) + " " +
+               nameAt("onelevel mipmap ripmap", t.mode) + " " + nameAt("roundDown roundUp", t.roundingMode);
     }
-    else if (name == "chlist")
+    if (name == "chlist")
     {
-        size_t count = 0;
-        for (auto it = valueOf<Imf::ChannelList>(attribute).begin(); it != valueOf<Imf::ChannelList>(attribute).end();
-             ++it, ++count)
+        const Imf::ChannelList& channels = valueOf<Imf::ChannelList>(attribute);
+        size_t                  count = 0;
+        for (auto it = channels.begin(); it != channels.end(); ++it, ++count)
             out += " " + channelText(it.name(), it.channel());
-        out = std::to_string(count) + out;
+        return std::to_string(count) + out;
     }
-    else if (name == "idmanifest")
-    {
-        // The manifest's uncompressed bytes, so that the text does not depend on the zlib that compressed it. A
-        // damaged size would have the library allocate it before decompressing; zlib expands at most ~1032 times.
-        const Imf::CompressedIDManifest& compressed = valueOf<Imf::CompressedIDManifest>(attribute);
-        if (compressed._uncompressedDataSize == 0 || compressed._compressedDataSize < 0 ||
-            compressed._uncompressedDataSize > uint64_t(compressed._compressedDataSize) * 1032 + 1024)
-            throw std::runtime_error("idmanifest declares an implausible uncompressed size");
-        std::vector<char> bytes;
-        Imf::IDManifest(compressed).serialize(bytes);
-        out = std::to_string(bytes.size()) + " " + hashOf(bytes);
-    }
-    else
+    if (name != "idmanifest")
         throw std::runtime_error("no text for this attribute type");
-    return out;
+    // The manifest's uncompressed bytes, so that the text does not depend on the zlib that compressed it. A damaged
+    // size would have the library allocate it before decompressing; zlib expands at most ~1032 times.
+    const Imf::CompressedIDManifest& compressed = valueOf<Imf::CompressedIDManifest>(attribute);
+    if (compressed._uncompressedDataSize == 0 || compressed._compressedDataSize < 0 ||
+        compressed._uncompressedDataSize > uint64_t(compressed._compressedDataSize) * 1032 + 1024)
+        throw std::runtime_error("idmanifest declares an implausible uncompressed size");
+    std::vector<char> bytes;
+    Imf::IDManifest(compressed).serialize(bytes);
+    return std::to_string(bytes.size()) + " " + hashOf(bytes);
 }
 
 std::string attributeText(const Imf::Attribute& attribute, bool& failed)
+try
 {
-    try
-    {
-        return valueText(attribute);
-    }
-    catch (const std::exception& e)
-    {
-        failed = true;
-        return std::string("error: ") + e.what();
-    }
+    return valueText(attribute);
+}
+catch (const std::exception& e)
+{
+    failed = true;
+    return std::string("error: ") + e.what();
 }
 
 int64_t floorDiv(int64_t a, int64_t b)
@@ -223,21 +202,16 @@ int64_t floorDiv(int64_t a, int64_t b)
     return a >= 0 ? a / b : -((-a + b - 1) / b);
 }
 
-void checkSize(uint64_t bytes, const char* what)
-{
-    if (bytes > kMaxSampleBytes)
-        throw std::runtime_error(std::string("the part's ") + what + " would need more than 4 GiB; not read");
-}
-
-// Every sample at 4 bytes, over the data window.
-uint64_t pixelBytes(const Imf::Header& header)
+// Refuses a part whose samples, every one at 4 bytes, would need more than kMaxSampleBytes.
+void checkSize(const Imf::Header& header)
 {
     const Imath::Box2i& w = header.dataWindow();
     uint64_t            pixels = uint64_t(int64_t(w.max.x) - w.min.x + 1) * uint64_t(int64_t(w.max.y) - w.min.y + 1);
     uint64_t            total = 0;
     for (auto it = header.channels().begin(); it != header.channels().end(); ++it)
         total += pixels / uint64_t(it.channel().xSampling * it.channel().ySampling) * 4;
-    return total;
+    if (total > kMaxSampleBytes)
+        throw std::runtime_error("the part's samples would need more than 4 GiB; not read");
 }
 
 int sampleBytes(Imf::PixelType type)
@@ -248,7 +222,7 @@ int sampleBytes(Imf::PixelType type)
 // One hash per channel of a flat part (level 0 of a tiled one).
 std::map<std::string, std::string> flatHashes(Imf::MultiPartInputFile& file, int index, const Imf::Header& header)
 {
-    checkSize(pixelBytes(header), "samples");
+    checkSize(header);
     const Imath::Box2i&                      w = header.dataWindow();
     std::map<std::string, std::vector<char>> planes;
     Imf::FrameBuffer                         buffer;
@@ -276,7 +250,7 @@ std::map<std::string, std::string> flatHashes(Imf::MultiPartInputFile& file, int
 // counts are read, storage is made and the pointers aimed.
 std::map<std::string, std::string> deepHashes(Imf::MultiPartInputFile& file, int index, const Imf::Header& header)
 {
-    checkSize(pixelBytes(header), "samples");
+    checkSize(header);
     const Imath::Box2i&                       w = header.dataWindow();
     int64_t                                   width = int64_t(w.max.x) - w.min.x + 1;
     int64_t                                   offset = int64_t(w.min.y) * width + w.min.x;
@@ -298,7 +272,8 @@ std::map<std::string, std::string> deepHashes(Imf::MultiPartInputFile& file, int
         uint64_t total = 0;
         for (unsigned count : counts)
             total += count;
-        checkSize(total * 4 * pointers.size(), "deep samples");
+        if (total * 4 * pointers.size() > kMaxSampleBytes)
+            throw std::runtime_error("the part's deep samples would need more than 4 GiB; not read");
         for (auto it = header.channels().begin(); it != header.channels().end(); ++it)
         {
             size_t             size = size_t(sampleBytes(it.channel().type));
@@ -353,7 +328,7 @@ void dumpPart(Imf::MultiPartInputFile& file, int index, bool pixels, std::string
     const Imf::Header& header = file.header(index);
     out += "part " + std::to_string(index) + "\n";
     out += "  name " + (header.hasName() ? quoted(header.name()) : std::string("-")) + "\n";
-    out += "  type " + (header.hasType() ? bareName(header.type()) : std::string("-")) + "\n";
+    out += "  type " + (header.hasType() ? escaped(header.type(), true) : std::string("-")) + "\n";
     if (header.hasView())
         out += "  view " + quoted(header.view()) + "\n";
     for (const char* name : {"compression", "lineOrder"})
@@ -389,7 +364,7 @@ void dumpPart(Imf::MultiPartInputFile& file, int index, bool pixels, std::string
         if (!shownElsewhere(it.name(), it.attribute()))
         {
             ++count;
-            attributes += "    " + bareName(it.name()) + " " + bareName(it.attribute().typeName()) + " " +
+            attributes += "    " + escaped(it.name(), true) + " " + escaped(it.attribute().typeName(), true) + " " +
                           attributeText(it.attribute(), failed) + "\n";
         }
     out += "  attributes " + std::to_string(count) + "\n" + attributes;
@@ -430,7 +405,7 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "usage: zqExrDump [--no-pixels] FILE...\n");
         return 2;
     }
-    Imf::setGlobalThreadCount(kReaderThreads);
+    Imf::setGlobalThreadCount(2); // a fixed reader thread count, so that a damaged file reads the same everywhere
     bool ok = true;
     for (const std::string& file : files)
     {
