@@ -17,14 +17,16 @@
 #   check COMMAND              after the runs, show what COMMAND prints ($ZQ_DUMP, $ZQ_PROOF and $ZQ_ORIGINALS at hand)
 #   dump FILES [FIELD...]      after the runs, show the dump of FILES (a pattern in the case directory), only the lines
 #                              of the FIELDs when given: a part line (name, type, view, compression, lineOrder,
-#                              dataWindow, displayWindow, tiles, sampleCounts), "channels" or "attributes" with their
-#                              lists, or an attribute's name ("ZQ/*" for a prefix); "part N" lines of multi-part files
-#   show SECTIONS              what the reference holds of: console files dump (default: console files; dump: the
-#                              whole dump of every written frame)
-# Input frames get a fixed old modification time. Every frame that the runs wrote is proven against its input frame
-# sample by sample (pixelProof; the frames that pass are named on one "proof ok:" line), and a case that wrote a frame must show the same once more with --verify added to
-# every run. ZQ_UPDATE_REFS=1 rewrites the reference instead of comparing. A run that opens with the banner of
-# --help shows it as <banner> (the options case shows it once whole). The case directory shows as $DIR, the
+#                              dataWindow, displayWindow, tiles, sampleCounts), "channels" or "attributes" (their lists
+#                              without the count line), or an attribute's name ("ZQ/*" for a prefix); "part N" lines of multi-part files
+#   show SECTIONS              what the reference holds of: console files dump (default: console files; dump adds
+#                              the whole dump of every written frame)
+# The reference shows each run (its banner as <banner> when it is the one of --help), then "files": every file left,
+# its mode and whether it is unchanged, written or a copy of an input (the mode-644 files that are unchanged or
+# written named on one line each, after the others), "proof ok:" with the written frames that hold the samples of
+# their input (pixelProof; a frame that does not gets a line of its own), then the dumps and checks. Input frames
+# get a fixed old modification time. A case that wrote a frame must show the same again with --verify added to
+# every run. ZQ_UPDATE_REFS=1 rewrites the reference instead of comparing. Masked: the case directory as $DIR, the
 # host name as <host>, process ids in temporary file names as <pid>, stamped dates as <date> (maskDates.sed).
 set -uo pipefail
 caseDir="$(cd "$1" && pwd)"
@@ -100,7 +102,7 @@ dumpFields() {
       /^parts / { parts = $2; if (fields == "  ") print; next }
       /^part / { if (fields == "  " || parts > 1) print; next }
       fields == "  " || /^ *error/ { print; next }
-      /^  [^ ]/ { list = $1; if (named($1)) print; next }
+      /^  [^ ]/ { list = $1; if (named($1) && list != "channels" && list != "attributes") print; next }
       /^    / { if (named(list) || (list == "attributes" && named($1))) print }'
   done < <(cd "$DIR" && compgen -G "$pattern" | LC_ALL=C sort)
 }
@@ -132,10 +134,10 @@ runCase() {
   done <"$caseDir/case"
 
   [[ " $show " == *" console "* ]] && cat "$console"
-  local name state source proof proven="" written=() rewrote=0
+  local name state source proof proven="" lines="" written=() rewrote=0; local -A groups=()
   [[ " $show " == *" files "* ]] && echo "files"
   while IFS= read -r name; do
-    [ -d "$DIR/$name" ] && { [[ " $show " == *" files "* ]] && echo "  $name/ dir"; continue; }
+    [ -d "$DIR/$name" ] && { lines+="  $name/ dir"$'\n'; continue; }
     state=written source=""
     if [ -f "$ZQ_ORIGINALS/$name" ] && cmp -s "$ZQ_ORIGINALS/$name" "$DIR/$name"; then state=unchanged source="$name"
     else
@@ -147,9 +149,14 @@ runCase() {
       if [ "$(stat -c %y "$DIR/$name")" != "$(stat -c %y "$ZQ_ORIGINALS/$source")" ]; then state+=", new time"
       elif [ "$state" != unchanged ]; then state+=", time kept"; fi
     fi
-    [[ " $show " == *" files "* ]] && echo "  $name $(stat -c %a "$DIR/$name") $state"
-    [ "$state" = written ] && written+=("$name")
+    state="$(stat -c %a "$DIR/$name") $state"
+    case "$state" in "644 unchanged" | "644 written") groups[$state]+=" $name" ;; *) lines+="  $name $state"$'\n' ;; esac
+    [ "${state#* }" = written ] && written+=("$name")
   done < <(cd "$DIR" && find . -mindepth 1 -printf '%P\n' | LC_ALL=C sort)
+  if [[ " $show " == *" files "* ]]; then
+    printf '%s' "$lines"
+    for state in "644 written" "644 unchanged"; do [ -z "${groups[$state]:-}" ] || echo "  $state:${groups[$state]}"; done
+  fi
   for name in "${written[@]}"; do
     [[ "${name,,}" == *.exr ]] || continue
     rewrote=1
