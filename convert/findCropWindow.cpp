@@ -6,11 +6,14 @@
 // the sample bits, which for non-zero finite values is the same as comparing the values as floats.
 #include "convert/findCropWindow.h"
 
+#include <IlmThreadPool.h>
+#include <ImfThreading.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <limits>
-#include <thread>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -152,32 +155,43 @@ void growBox(Imath::Box2i& box, const T* plane, int32_t width, int32_t height, c
 // Grows box by the non-empty samples of one buffer, looking only outside the box.
 void growBoxByBuffer(Imath::Box2i& box, const ChannelBuffer& buffer, int32_t width, int32_t height)
 {
-    if (!activePlane(buffer))
+    if (!buffer.plane)
         return;
     bool compare = comparesWithTopLeft(buffer.name.c_str());
-    switch (buffer.pixelType)
+    switch (buffer.type)
     {
     case Imf::HALF:
     {
-        const uint16_t* plane = buffer.halfPlane.samples;
+        const uint16_t* plane = reinterpret_cast<const uint16_t*>(buffer.plane.get());
         growBox(box, plane, width, height, HalfTest{compare ? plane[0] : uint16_t(0)});
         break;
     }
     case Imf::FLOAT:
     {
-        const uint32_t* plane = reinterpret_cast<const uint32_t*>(buffer.floatPlane.samples);
+        const uint32_t* plane = reinterpret_cast<const uint32_t*>(buffer.plane.get());
         growBox(box, plane, width, height, FloatTest{compare ? plane[0] : 0u});
         break;
     }
     case Imf::UINT:
     {
-        const uint32_t* plane = buffer.uintPlane.samples;
+        const uint32_t* plane = reinterpret_cast<const uint32_t*>(buffer.plane.get());
         growBox(box, plane, width, height, UintTest{compare, float(plane[0])});
         break;
     }
     default: break;
     }
 }
+
+/// One thread's share of the search.
+class SearchTask : public IlmThread::Task
+{
+public:
+    SearchTask(IlmThread::TaskGroup* group, std::function<void()> work) : IlmThread::Task(group), m_work(std::move(work)) {}
+    void execute() override { m_work(); }
+
+private:
+    std::function<void()> m_work;
+};
 
 } // namespace
 
@@ -188,28 +202,31 @@ bool comparesWithTopLeft(const char* channelName)
            (length >= 2 && std::strcmp(channelName + length - 2, ".A") == 0);
 }
 
-Imath::Box2i findCropWindow(int32_t height, int32_t width, int32_t bufferCount, const ChannelBuffer* buffers)
+Imath::Box2i findCropWindow(int32_t height, int32_t width, const std::vector<ChannelBuffer>& buffers)
 {
+    const int32_t bufferCount = int32_t(buffers.size());
     // The window is the union of the channels' boxes, so the channels can be searched on several threads, each
     // growing a box of its own; small frames are not worth a thread.
     Imath::Box2i box;
     if (width > 0 && height > 0 && bufferCount > 0)
     {
         int64_t samples = int64_t(width) * height * bufferCount;
-        int threads = samples < (int64_t(1) << 22) ? 1 : int(std::min<unsigned>(std::thread::hardware_concurrency(), 4));
-        threads = std::clamp(threads, 1, int(bufferCount));
-        std::vector<Imath::Box2i> boxes(static_cast<size_t>(threads));
+        int     tasks = samples < (int64_t(1) << 22) ? 1 : std::clamp(Imf::globalThreadCount(), 1, int(bufferCount));
+        std::vector<Imath::Box2i> boxes(static_cast<size_t>(tasks));
         std::atomic<int32_t>      next{0};
         auto                      work = [&](Imath::Box2i& own) {
             for (int32_t b = next++; b < bufferCount; b = next++)
-                growBoxByBuffer(own, buffers[b], width, height);
+                growBoxByBuffer(own, buffers[size_t(b)], width, height);
         };
-        std::vector<std::thread> helpers;
-        for (int t = 1; t < threads; ++t)
-            helpers.emplace_back(work, std::ref(boxes[size_t(t)]));
-        work(boxes[0]);
-        for (std::thread& helper : helpers)
-            helper.join();
+        if (tasks == 1)
+            work(boxes[0]);
+        else
+        {
+            // On the library's threads, so that --threads bounds the search as it bounds decoding and encoding.
+            IlmThread::TaskGroup group;
+            for (Imath::Box2i& own : boxes)
+                IlmThread::ThreadPool::addGlobalTask(new SearchTask(&group, [&work, &own] { work(own); }));
+        }
         for (const Imath::Box2i& own : boxes)
             if (!own.isEmpty())
                 box.extendBy(own);

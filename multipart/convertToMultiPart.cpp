@@ -94,16 +94,16 @@ int64_t pixelMegabytes(const Imf::MultiPartInputFile& input)
 }
 
 // The number of layers of a part's channels: the colour channels R, G, B, A count as one.
-int layerCount(const Imf::Header& header, bool& hasCryptomatte)
+int layerCount(const Imf::Header& header, bool& hasIdData)
 {
     _zqStringList layers;
     for (Imf::ChannelList::ConstIterator it = header.channels().begin(); it != header.channels().end(); ++it)
     {
-        _zqString8_allSize<500> name(it.name());
+        std::string name = it.name();
         normalizeChannelName(name);
         layers.append(name.c_str(), true, true);
-        if (name.indexOf("Crypto", 0) >= 0)
-            hasCryptomatte = true;
+        if (name.find("Crypto") != std::string::npos)
+            hasIdData = true;
     }
     std::string colour;
     for (const char* letter : {"R", "G", "B", "A"})
@@ -142,7 +142,7 @@ std::optional<ImagePluginResult> readFirstPart(const Imf::MultiPartInputFile& in
     layout.negativeWindow = isNegative(layout.first.dataWindow);
     layout.allScanline = !header.hasTileDescription();
     layout.subsampled = hasSubsampledChannel(header);
-    layout.first.hasCryptomatte = hasIdManifest(header);
+    layout.first.hasIdData = hasIdManifest(header);
     try
     {
         if (header.hasType())
@@ -176,7 +176,7 @@ std::optional<ImagePluginResult> scanOtherParts(const Imf::MultiPartInputFile& i
                 layout.first.alreadyCropped || sizesDiffer(header.dataWindow(), header.displayWindow());
             layout.negativeWindow = layout.negativeWindow || isNegative(header.dataWindow());
             layout.subsampled = layout.subsampled || hasSubsampledChannel(header);
-            layout.first.hasCryptomatte = layout.first.hasCryptomatte || hasIdManifest(header);
+            layout.first.hasIdData = layout.first.hasIdData || hasIdManifest(header);
         }
     }
     catch (const std::exception& error)
@@ -196,21 +196,19 @@ bool isCopyOnly(const FrameLayout& layout)
 
 } // namespace
 
-ImagePluginResult convertToMultiPart(std::unique_ptr<Imf::MultiPartInputFile> input, FrameJob& job)
+ImagePluginResult convertToMultiPart(FrameFile& frame, FrameJob& job)
 {
-    auto copyUnchanged = [&](ImagePluginResult code) {
-        input.reset();
-        return copyUnchangedFrame(job, code);
-    };
+    const Imf::MultiPartInputFile& input = frame.headers();
+    auto copyUnchanged = [&](ImagePluginResult code) { return copyUnchangedFrame(job, frame.file(), code); };
 
     job.detail.clear();
     FrameLayout layout;
-    if (std::optional<ImagePluginResult> failed = readFirstPart(*input, job, layout))
+    if (std::optional<ImagePluginResult> failed = readFirstPart(input, job, layout))
         return *failed;
-    if (!input->partComplete(0))
+    if (!input.partComplete(0))
         return WrongFileSize;
-    layout.layers = layerCount(layout.first.header, layout.first.hasCryptomatte);
-    if (std::optional<ImagePluginResult> failed = scanOtherParts(*input, job, layout))
+    layout.layers = layerCount(layout.first.header, layout.first.hasIdData);
+    if (std::optional<ImagePluginResult> failed = scanOtherParts(input, job, layout))
         return *failed;
 
     if (layout.negativeWindow)
@@ -230,7 +228,7 @@ ImagePluginResult convertToMultiPart(std::unique_ptr<Imf::MultiPartInputFile> in
     int64_t megabytes = 0;
     try
     {
-        megabytes = pixelMegabytes(*input);
+        megabytes = pixelMegabytes(input);
     }
     catch (const std::exception& error)
     {
@@ -246,8 +244,11 @@ ImagePluginResult convertToMultiPart(std::unique_ptr<Imf::MultiPartInputFile> in
     }
 
     if (layout.parts != 1)
-        return cropMultiPartInput(*input, MultiPartFacts{layout.isDeep, layout.allScanline,
-                                                         layout.first.hasCryptomatte},
+    {
+        frame.setScratchLimit((job.memoryLimitMegabytes - megabytes) * 1048576);
+        return cropMultiPartInput(frame, MultiPartFacts{layout.allScanline, layout.first.hasIdData},
                                   job);
-    return writeSinglePartAsMultiPart(std::move(input), layout.first, job);
+    }
+    frame.setScratchLimit((job.memoryLimitMegabytes - megabytes) * 1048576);
+    return writeSinglePartAsMultiPart(frame, layout.first, job);
 }

@@ -3,16 +3,15 @@
 
 #include "convert/FrameJob.h"
 
-#include <ImfMultiPartInputFile.h>
+#include "convert/FrameFile.h"
 
 /// What the layout analysis found out about a multi-part frame.
 struct MultiPartFacts
 {
-    bool isDeep = false;         ///< the first part holds deep data
     bool allScanline = true;     ///< no part is tiled
-    bool hasCryptomatte = false; ///< a channel of the first part belongs to a Cryptomatte layer
+    bool hasIdData = false;      ///< Cryptomatte channels in the first part, or an ID manifest in any part
 };
 
 /// Checks that all parts share one geometry, reads every part, finds one crop window over all channels and
 /// rewrites the frame with it, or copies the frame through when it is cropped, deep, Cryptomatte, or gains no crop.
-ImagePluginResult cropMultiPartInput(Imf::MultiPartInputFile& input, const MultiPartFacts& facts, FrameJob& job);
+ImagePluginResult cropMultiPartInput(FrameFile& frame, const MultiPartFacts& facts, FrameJob& job);

@@ -422,6 +422,8 @@ const std::map<std::string, Handler> kTokens = {
     {"pixels",
      [](const std::string& v, PartState& s) { s.frame.pixels = PixelData(1 + parseChoice(v, "none fake", "pixels")); }},
     {"garbage", [](const std::string&, PartState& s) { s.frame.garbage = true; }},
+    {"swap-offsets", [](const std::string&, PartState& s) { s.frame.swapOffsets = true; }},
+    {"offset-past-end", [](const std::string&, PartState& s) { s.frame.offsetPastEnd = true; }},
 };
 
 void applyToken(const std::string& token, PartState& state)
@@ -431,7 +433,8 @@ void applyToken(const std::string& token, PartState& state)
     size_t      equals = token.find('=');
     std::string key = token.substr(0, equals);
     auto        handler = kTokens.find(key);
-    if (handler == kTokens.end() || (equals == std::string::npos) != (key == "garbage"))
+    bool    flag = key == "garbage" || key == "swap-offsets" || key == "offset-past-end";
+    if (handler == kTokens.end() || (equals == std::string::npos) != flag)
         throw RecipeError("unknown recipe token '" + token + "'");
     if (key != "fill" && key != "rect" && key != "pixel" && key != "attr" && !state.given.insert(key).second)
         throw RecipeError("'" + token + "': " + key + " is given twice in one part");
@@ -536,9 +539,9 @@ FrameRecipe parseRecipe(const std::string& line, uint32_t seedOffset)
     for (size_t i = 0; frame.parts.size() > 1 && i < frame.parts.size(); ++i)
         if (!frame.parts[i].name)
             frame.parts[i].name = "part" + std::to_string(i);
-    if (frame.pixels != PixelData::Written &&
-        (frame.parts.size() != 1 || frame.parts[0].kind != PartKind::Scanline || frame.garbage))
-        throw RecipeError("pixels=none and pixels=fake need one scan-line part");
+    bool offsets = frame.pixels != PixelData::Written || frame.swapOffsets || frame.offsetPastEnd;
+    if (offsets && (frame.parts.size() != 1 || frame.parts[0].kind != PartKind::Scanline || frame.garbage))
+        throw RecipeError("pixels=, swap-offsets and offset-past-end need one scan-line part");
     return frame;
 }
 

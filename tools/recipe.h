@@ -70,6 +70,8 @@ struct FrameRecipe
     PixelData               pixels = PixelData::Written;
     std::optional<int64_t>  truncate; ///< >= 0: keep that many bytes; < 0: drop that many from the end
     bool                    garbage = false; ///< the file is text, not OpenEXR
+    bool                    swapOffsets = false;   ///< the first two chunk offsets swapped
+    bool                    offsetPastEnd = false; ///< the first chunk offset points past the file's end
 };
 
 /// Parses one recipe line; noise seeds are offset by seedOffset. Throws RecipeError.

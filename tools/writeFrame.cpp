@@ -19,6 +19,7 @@
 #include <ImfTiledOutputPart.h>
 #include <Imath/half.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -273,15 +274,37 @@ void writePart(const PartRecipe& part, Open&&... open)
     writeTiledLevels(out, part, planes);
 }
 
-// Points every chunk offset of a frame written without pixels at the offset table itself, the last bytes of the
-// file, so that the frame looks complete while holding no pixel.
-void fakeOffsets(std::string& bytes, const PartRecipe& part)
+// Where the chunk offset table of a single-part scan-line frame starts (right after the header), and its entries.
+std::pair<size_t, int64_t> offsetTable(const std::string& bytes, const PartRecipe& part)
 {
     const int lines[] = {1, 1, 1, 16, 32, 16, 32, 32, 32, 256}; // per chunk, by compression
     int64_t   entries = (heightOf(part.dataWindow) + lines[part.compression] - 1) / lines[part.compression];
-    uint64_t  table = bytes.size() - uint64_t(entries) * 8;
-    for (int64_t i = 0; i < entries; ++i)
-        std::memcpy(&bytes[size_t(table + uint64_t(i) * 8)], &table, 8); // little-endian host
+    size_t    at = 8; // magic number and version, then name, type, size and value of each attribute
+    while (at < bytes.size() && bytes[at] != '\0')
+    {
+        at = bytes.find('\0', bytes.find('\0', at) + 1) + 1;
+        int32_t size = 0;
+        std::memcpy(&size, &bytes[std::min(at, bytes.size() - 4)], 4);
+        at += 4 + size_t(size);
+    }
+    if (at + 1 + uint64_t(entries) * 8 > bytes.size())
+        throw RecipeError("the chunk offset table is not where it was expected");
+    return {at + 1, entries};
+}
+
+// Damage to the chunk offset table: every entry aimed at the table itself (the frame holds no pixel, but looks
+// complete), the first two swapped, the first past the file's end.
+void damageOffsets(std::string& bytes, const FrameRecipe& frame)
+{
+    auto [table, entries] = offsetTable(bytes, frame.parts[0]);
+    for (int64_t i = 0; frame.pixels == PixelData::Fake && i < entries; ++i)
+        std::memcpy(&bytes[table + size_t(i) * 8], &table, 8); // little-endian host
+    if (frame.swapOffsets && entries >= 2)
+        std::swap_ranges(bytes.begin() + std::ptrdiff_t(table), bytes.begin() + std::ptrdiff_t(table + 8),
+                         bytes.begin() + std::ptrdiff_t(table + 8));
+    uint64_t pastEnd = bytes.size() + 1000;
+    if (frame.offsetPastEnd)
+        std::memcpy(&bytes[table], &pastEnd, 8);
 }
 
 } // namespace
@@ -305,7 +328,8 @@ void writeFrame(const std::string& path, const FrameRecipe& frame)
             writePart<Imf::OutputPart, Imf::TiledOutputPart, Imf::DeepScanLineOutputPart, Imf::DeepTiledOutputPart>(
                 frame.parts[i], file, int(i));
     }
-    if (!frame.garbage && !frame.truncate && frame.pixels != PixelData::Fake)
+    bool offsets = frame.pixels == PixelData::Fake || frame.swapOffsets || frame.offsetPastEnd;
+    if (!frame.garbage && !frame.truncate && !offsets)
         return;
     std::string bytes = "zqMakeFrame garbage: plain text where a frame was expected";
     bytes.resize(63, '.');
@@ -315,8 +339,8 @@ void writeFrame(const std::string& path, const FrameRecipe& frame)
         std::ifstream in(path, std::ios::binary);
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    if (frame.pixels == PixelData::Fake)
-        fakeOffsets(bytes, frame.parts[0]);
+    if (offsets)
+        damageOffsets(bytes, frame);
     if (frame.truncate)
     {
         int64_t keep = *frame.truncate >= 0 ? *frame.truncate : int64_t(bytes.size()) + *frame.truncate;
