@@ -377,53 +377,41 @@ void addAreaFill(const std::string& key, const std::string& value, PartState& s)
     s.part.fills.push_back(fill);
 }
 
-using Handler = void (*)(const std::string& value, PartState& s);
+const char kKinds[] = "scanline tiled mipmap deep deeptiled";
+const char kCompressions[] = "none rle zips zip piz pxr24 b44 b44a dwaa dwab";
+
+using Text = const std::string&;
+using Handler = void (*)(Text value, PartState& s);
 
 const std::map<std::string, Handler> kTokens = {
-    {"size", [](const std::string& v, PartState& s) { s.size = parseSize(v, "size"); }},
-    {"display", [](const std::string& v, PartState& s) { s.display = parseBox(v, "display"); }},
-    {"data", [](const std::string& v, PartState& s) { s.data = parseBox(v, "data"); }},
-    {"kind",
-     [](const std::string& v, PartState& s) {
-         s.part.kind = PartKind(parseChoice(v, "scanline tiled mipmap deep deeptiled", "kind"));
-     }},
-    {"tile",
-     [](const std::string& v, PartState& s) { std::tie(s.part.tileWidth, s.part.tileHeight) = parseSize(v, "tile"); }},
+    {"size", [](Text v, PartState& s) { s.size = parseSize(v, "size"); }},
+    {"display", [](Text v, PartState& s) { s.display = parseBox(v, "display"); }},
+    {"data", [](Text v, PartState& s) { s.data = parseBox(v, "data"); }},
+    {"kind", [](Text v, PartState& s) { s.part.kind = PartKind(parseChoice(v, kKinds, "kind")); }},
+    {"tile", [](Text v, PartState& s) { std::tie(s.part.tileWidth, s.part.tileHeight) = parseSize(v, "tile"); }},
     {"compression",
-     [](const std::string& v, PartState& s) {
-         s.part.compression =
-             Imf::Compression(parseChoice(v, "none rle zips zip piz pxr24 b44 b44a dwaa dwab", "compression"));
-     }},
+     [](Text v, PartState& s) { s.part.compression = Imf::Compression(parseChoice(v, kCompressions, "compression")); }},
     {"lineorder",
-     [](const std::string& v, PartState& s) {
-         s.part.lineOrder = Imf::LineOrder(parseChoice(v, "increasing decreasing", "lineorder"));
-     }},
-    {"channels", [](const std::string& v, PartState& s) { s.part.channels = parseChannelList(v); }},
-    {"name", [](const std::string& v, PartState& s) { s.part.name = textValue(v); }},
-    {"view", [](const std::string& v, PartState& s) { s.part.view = textValue(v); }},
+     [](Text v, PartState& s) { s.part.lineOrder = Imf::LineOrder(parseChoice(v, "increasing decreasing", "order")); }},
+    {"channels", [](Text v, PartState& s) { s.part.channels = parseChannelList(v); }},
+    {"name", [](Text v, PartState& s) { s.part.name = textValue(v); }},
+    {"view", [](Text v, PartState& s) { s.part.view = textValue(v); }},
     {"views",
-     [](const std::string& v, PartState& s) {
+     [](Text v, PartState& s) {
          for (const std::string& view : split(v, ','))
              s.part.multiView.push_back(textValue(view));
      }},
-    {"fill",
-     [](const std::string& v, PartState& s) { s.part.fills.push_back(parseFill("fill=" + v, v, s.seedOffset)); }},
-    {"rect", [](const std::string& v, PartState& s) { addAreaFill("rect", v, s); }},
-    {"pixel", [](const std::string& v, PartState& s) { addAreaFill("pixel", v, s); }},
-    {"samples",
-     [](const std::string& v, PartState& s) { s.part.deepSamples = int(parseInteger(v, 0, 65536, "samples")); }},
-    {"attr", [](const std::string& v, PartState& s) { s.part.attributes.push_back(parseAttribute(v)); }},
+    {"fill", [](Text v, PartState& s) { s.part.fills.push_back(parseFill("fill=" + v, v, s.seedOffset)); }},
+    {"rect", [](Text v, PartState& s) { addAreaFill("rect", v, s); }},
+    {"pixel", [](Text v, PartState& s) { addAreaFill("pixel", v, s); }},
+    {"samples", [](Text v, PartState& s) { s.part.deepSamples = int(parseInteger(v, 0, 65536, "samples")); }},
+    {"attr", [](Text v, PartState& s) { s.part.attributes.push_back(parseAttribute(v)); }},
     {"truncate",
-     [](const std::string& v, PartState& s) {
-         if (s.frame.truncate)
-             throw RecipeError("truncate= is given twice");
-         s.frame.truncate = parseInteger(v, INT64_MIN + 1, INT64_MAX, "truncate");
-     }},
-    {"pixels",
-     [](const std::string& v, PartState& s) { s.frame.pixels = PixelData(1 + parseChoice(v, "none fake", "pixels")); }},
-    {"garbage", [](const std::string&, PartState& s) { s.frame.garbage = true; }},
-    {"swap-offsets", [](const std::string&, PartState& s) { s.frame.swapOffsets = true; }},
-    {"offset-past-end", [](const std::string&, PartState& s) { s.frame.offsetPastEnd = true; }},
+     [](Text v, PartState& s) { s.frame.truncate = parseInteger(v, INT64_MIN + 1, INT64_MAX, "truncate"); }},
+    {"pixels", [](Text v, PartState& s) { s.frame.pixels = PixelData(1 + parseChoice(v, "none fake", "pixels")); }},
+    {"garbage", [](Text, PartState& s) { s.frame.garbage = true; }},
+    {"swap-offsets", [](Text, PartState& s) { s.frame.swapOffsets = true; }},
+    {"offset-past-end", [](Text, PartState& s) { s.frame.offsetPastEnd = true; }},
 };
 
 void applyToken(const std::string& token, PartState& state)
@@ -433,7 +421,7 @@ void applyToken(const std::string& token, PartState& state)
     size_t      equals = token.find('=');
     std::string key = token.substr(0, equals);
     auto        handler = kTokens.find(key);
-    bool    flag = key == "garbage" || key == "swap-offsets" || key == "offset-past-end";
+    bool        flag = key == "garbage" || key == "swap-offsets" || key == "offset-past-end";
     if (handler == kTokens.end() || (equals == std::string::npos) != flag)
         throw RecipeError("unknown recipe token '" + token + "'");
     if (key != "fill" && key != "rect" && key != "pixel" && key != "attr" && !state.given.insert(key).second)

@@ -1,8 +1,8 @@
 // zqExrDump: a compact, stable text dump of OpenEXR files for test references and pixel-identity checks.
 //
-//   zqExrDump [--no-pixels] FILE...
+//   zqExrDump FILE
 //
-// Prints per file its parts, windows, channels with an FNV-1a hash of their decoded samples, and every other
+// Prints the file's parts, windows, channels with an FNV-1a hash of their decoded samples, and every other
 // attribute; nothing that depends on how the file was compressed. Exit 1 when anything could not be read.
 #include "attributeTypes.h"
 
@@ -214,11 +214,6 @@ void checkSize(const Imf::Header& header)
         throw std::runtime_error("the part's samples would need more than 4 GiB; not read");
 }
 
-int sampleBytes(Imf::PixelType type)
-{
-    return type == Imf::HALF ? 2 : 4;
-}
-
 // One hash per channel of a flat part (level 0 of a tiled one).
 std::map<std::string, std::string> flatHashes(Imf::MultiPartInputFile& file, int index, const Imf::Header& header)
 {
@@ -229,7 +224,7 @@ std::map<std::string, std::string> flatHashes(Imf::MultiPartInputFile& file, int
     for (auto it = header.channels().begin(); it != header.channels().end(); ++it)
     {
         const Imf::Channel& c = it.channel();
-        int64_t             size = sampleBytes(c.type), firstX = -floorDiv(-int64_t(w.min.x), c.xSampling);
+        int64_t             size = (c.type == Imf::HALF ? 2 : 4), firstX = -floorDiv(-int64_t(w.min.x), c.xSampling);
         int64_t             firstY = -floorDiv(-int64_t(w.min.y), c.ySampling);
         int64_t             columns = floorDiv(w.max.x, c.xSampling) - firstX + 1;
         std::vector<char>&  plane = planes[it.name()];
@@ -266,7 +261,7 @@ std::map<std::string, std::string> deepHashes(Imf::MultiPartInputFile& file, int
         at.assign(counts.size(), nullptr);
         buffer.insert(it.name(), Imf::DeepSlice(it.channel().type, reinterpret_cast<char*>(at.data() - offset),
                                                 sizeof(char*), sizeof(char*) * size_t(width),
-                                                size_t(sampleBytes(it.channel().type))));
+                                                size_t(it.channel().type == Imf::HALF ? 2 : 4)));
     }
     auto allocate = [&] {
         uint64_t total = 0;
@@ -276,7 +271,7 @@ std::map<std::string, std::string> deepHashes(Imf::MultiPartInputFile& file, int
             throw std::runtime_error("the part's deep samples would need more than 4 GiB; not read");
         for (auto it = header.channels().begin(); it != header.channels().end(); ++it)
         {
-            size_t             size = size_t(sampleBytes(it.channel().type));
+            size_t             size = size_t(it.channel().type == Imf::HALF ? 2 : 4);
             std::vector<char>& storage = samples[it.name()];
             storage.assign(size_t(total) * size, 0);
             char* next = storage.data();
@@ -323,7 +318,7 @@ bool shownElsewhere(const std::string& name, const Imf::Attribute& attribute)
     return known != kShown.end() && known->second == attribute.typeName();
 }
 
-void dumpPart(Imf::MultiPartInputFile& file, int index, bool pixels, std::string& out, bool& failed)
+void dumpPart(Imf::MultiPartInputFile& file, int index, std::string& out, bool& failed)
 {
     const Imf::Header& header = file.header(index);
     out += "part " + std::to_string(index) + "\n";
@@ -340,16 +335,15 @@ void dumpPart(Imf::MultiPartInputFile& file, int index, bool pixels, std::string
         out += "  tiles " + attributeText(header["tiles"], failed) + "\n";
     bool deep = header.hasType() && (header.type() == Imf::DEEPSCANLINE || header.type() == Imf::DEEPTILE);
     std::map<std::string, std::string> hashes;
-    if (pixels)
-        try
-        {
-            hashes = deep ? deepHashes(file, index, header) : flatHashes(file, index, header);
-        }
-        catch (const std::exception& e)
-        {
-            failed = true;
-            out += std::string("  error: ") + e.what() + "\n";
-        }
+    try
+    {
+        hashes = deep ? deepHashes(file, index, header) : flatHashes(file, index, header);
+    }
+    catch (const std::exception& e)
+    {
+        failed = true;
+        out += std::string("  error: ") + e.what() + "\n";
+    }
     if (hashes.count(""))
         out += "  sampleCounts " + hashes[""] + "\n";
     std::string channels;
@@ -371,7 +365,7 @@ void dumpPart(Imf::MultiPartInputFile& file, int index, bool pixels, std::string
 }
 
 // Appends the dump of one file to out; false when anything could not be read.
-bool dumpExr(const std::string& path, bool pixels, std::string& out)
+bool dumpExr(const std::string& path, std::string& out)
 {
     bool failed = false;
     try
@@ -379,7 +373,7 @@ bool dumpExr(const std::string& path, bool pixels, std::string& out)
         Imf::MultiPartInputFile file(path.c_str());
         out += "parts " + std::to_string(file.parts()) + "\n";
         for (int p = 0; p < file.parts(); ++p)
-            dumpPart(file, p, pixels, out, failed);
+            dumpPart(file, p, out, failed);
     }
     catch (const std::exception& e)
     {
@@ -393,25 +387,14 @@ bool dumpExr(const std::string& path, bool pixels, std::string& out)
 
 int main(int argc, char* argv[])
 {
-    bool                     pixels = true;
-    std::vector<std::string> files;
-    for (int i = 1; i < argc; ++i)
-        if (std::string(argv[i]) == "--no-pixels" && files.empty())
-            pixels = false;
-        else
-            files.push_back(argv[i]);
-    if (files.empty())
+    if (argc != 2)
     {
-        std::fprintf(stderr, "usage: zqExrDump [--no-pixels] FILE...\n");
+        std::fprintf(stderr, "usage: zqExrDump FILE\n");
         return 2;
     }
     Imf::setGlobalThreadCount(2); // a fixed reader thread count, so that a damaged file reads the same everywhere
-    bool ok = true;
-    for (const std::string& file : files)
-    {
-        std::string out = files.size() > 1 ? "file " + file + "\n" : std::string();
-        ok = dumpExr(file, pixels, out) && ok;
-        std::fwrite(out.data(), 1, out.size(), stdout);
-    }
+    std::string out;
+    bool        ok = dumpExr(argv[1], out);
+    std::fwrite(out.data(), 1, out.size(), stdout);
     return ok ? 0 : 1;
 }
