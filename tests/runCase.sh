@@ -18,9 +18,9 @@
 #   dump FILES [FIELD...]      after the runs, show the dump of FILES (a pattern in the case directory), only the lines
 #                              of the FIELDs when given: a part line (name, type, view, compression, lineOrder,
 #                              dataWindow, displayWindow, tiles, sampleCounts), "channels" or "attributes" (their lists
-#                              without the count line), or an attribute's name ("ZQ/*" for a prefix); "part N" lines of multi-part files
-#   show SECTIONS              what the reference holds of: console files dump (default: console files; dump adds
-#                              the whole dump of every written frame)
+#                              without the count line), or an attribute's name ("ZQ/*" for a prefix); a part of a
+#                              multi-part file that shows a line is headed "part N"
+#   show SECTIONS              what the reference holds of: console files (default: both)
 # The reference shows each run (its banner as <banner> when it is the one of --help), then "files": every file left,
 # its mode and whether it is unchanged, written or a copy of an input (the mode-644 files that are unchanged or
 # written named on one line each, after the others), "proof ok:" with the written frames that hold the samples of
@@ -95,15 +95,17 @@ dumpFields() {
   (cd "$DIR" && compgen -G "$pattern" >/dev/null) || echo "dump $pattern: no such file"
   while IFS= read -r name; do
     echo "dump $name"
+    if [ $# -eq 0 ]; then "$ZQ_DUMP" "$DIR/$name" 2>&1; continue; fi
     "$ZQ_DUMP" "$DIR/$name" 2>&1 | awk -v fields=" $* " '
       function named(key, k) { if (index(fields, " " key " ")) return 1
         for (k in prefixes) if (index(key, prefixes[k]) == 1) return 1; return 0 }
+      function show(line) { if (part != "") print part; part = ""; print line }
       BEGIN { n = split(fields, f, " "); for (i = 1; i <= n; i++) if (f[i] ~ /\*$/) prefixes[i] = substr(f[i], 1, length(f[i]) - 1) }
-      /^parts / { parts = $2; if (fields == "  ") print; next }
-      /^part / { if (fields == "  " || parts > 1) print; next }
-      fields == "  " || /^ *error/ { print; next }
-      /^  [^ ]/ { list = $1; if (named($1) && list != "channels" && list != "attributes") print; next }
-      /^    / { if (named(list) || (list == "attributes" && named($1))) print }'
+      /^parts / { parts = $2; next }
+      /^part / { part = parts > 1 ? $0 : ""; next }
+      /^ *error/ { show($0); next }
+      /^  [^ ]/ { list = $1; if (named($1) && list != "channels" && list != "attributes") show($0); next }
+      /^    / { if (named(list) || (list == "attributes" && named($1))) show($0) }'
   done < <(cd "$DIR" && compgen -G "$pattern" | LC_ALL=C sort)
 }
 
@@ -160,7 +162,6 @@ runCase() {
   for name in "${written[@]}"; do
     [[ "${name,,}" == *.exr ]] || continue
     rewrote=1
-    [[ " $show " == *" dump "* ]] && { echo "dump $name"; "$ZQ_DUMP" "$DIR/$name" 2>&1; }
     source="$ZQ_ORIGINALS/$name"; [ -f "$source" ] || source="$ZQ_ORIGINALS/${name/_crop./.}"
     [ -f "$source" ] || continue
     proof="$("$ZQ_PROOF" "$source" "$DIR/$name" 2>&1)"
