@@ -21,10 +21,11 @@
 #                              without the count line), or an attribute's name ("ZQ/*" for a prefix); a part of a
 #                              multi-part file that shows a line is headed "part N"
 #   show SECTIONS              what the reference holds of: console files (default: both)
-# The reference shows each run (its banner as <banner> when it is the one of --help), then "files": every file left,
-# its mode and whether it is unchanged, written or a copy of an input (the mode-644 files that are unchanged or
-# written named on one line each, after the others), "proof ok:" with the written frames that hold the samples of
-# their input (pixelProof; a frame that does not gets a line of its own), then the dumps and checks. Input frames
+# The reference shows each run (its banner as <banner> when it is the one of --help), then "files": every file and
+# empty directory left, its mode and whether it is unchanged, written or a copy of an input (the mode-644 files that
+# are unchanged or written named on one line each, after the others), then "proof ok:" with the written frames that
+# hold every sample of their input (pixelProof; those of mode 644 are not named as written again; a frame that fails
+# gets a line of its own), then the dumps and checks. Input frames
 # get a fixed old modification time. A case that wrote a frame must show the same again with --verify added to
 # every run. ZQ_UPDATE_REFS=1 rewrites the reference instead of comparing. Masked: the case directory as $DIR, the
 # host name as <host>, process ids in temporary file names as <pid>, stamped dates as <date> (maskDates.sed).
@@ -136,10 +137,10 @@ runCase() {
   done <"$caseDir/case"
 
   [[ " $show " == *" console "* ]] && cat "$console"
-  local name state source proof proven="" lines="" written=() rewrote=0; local -A groups=()
+  local name state source proof proven="" proofs="" lines="" rewrote=0; local -A groups=()
   [[ " $show " == *" files "* ]] && echo "files"
   while IFS= read -r name; do
-    [ -d "$DIR/$name" ] && { lines+="  $name/ dir"$'\n'; continue; }
+    [ -d "$DIR/$name" ] && { [ -n "$(ls -A "$DIR/$name")" ] || lines+="  $name/ dir"$'\n'; continue; }
     state=written source=""
     if [ -f "$ZQ_ORIGINALS/$name" ] && cmp -s "$ZQ_ORIGINALS/$name" "$DIR/$name"; then state=unchanged source="$name"
     else
@@ -152,21 +153,19 @@ runCase() {
       elif [ "$state" != unchanged ]; then state+=", time kept"; fi
     fi
     state="$(stat -c %a "$DIR/$name") $state"
+    if [ "${state#* }" = written ] && [[ "${name,,}" == *.exr ]]; then
+      rewrote=1 source="$ZQ_ORIGINALS/$name"; [ -f "$source" ] || source="$ZQ_ORIGINALS/${name/_crop./.}"
+      proof="$([ -f "$source" ] && "$ZQ_PROOF" "$source" "$DIR/$name" 2>&1)"
+      [ "$proof" = ok ] && proven+=" $name" && [ "$state" = "644 written" ] && continue
+      [ -z "$proof" ] || [ "$proof" = ok ] || proofs+="proof $name: $proof"$'\n'
+    fi
     case "$state" in "644 unchanged" | "644 written") groups[$state]+=" $name" ;; *) lines+="  $name $state"$'\n' ;; esac
-    [ "${state#* }" = written ] && written+=("$name")
   done < <(cd "$DIR" && find . -mindepth 1 -printf '%P\n' | LC_ALL=C sort)
   if [[ " $show " == *" files "* ]]; then
     printf '%s' "$lines"
     for state in "644 written" "644 unchanged"; do [ -z "${groups[$state]:-}" ] || echo "  $state:${groups[$state]}"; done
   fi
-  for name in "${written[@]}"; do
-    [[ "${name,,}" == *.exr ]] || continue
-    rewrote=1
-    source="$ZQ_ORIGINALS/$name"; [ -f "$source" ] || source="$ZQ_ORIGINALS/${name/_crop./.}"
-    [ -f "$source" ] || continue
-    proof="$("$ZQ_PROOF" "$source" "$DIR/$name" 2>&1)"
-    if [ "$proof" = ok ]; then proven+=" $name"; else echo "proof $name: $proof"; fi
-  done
+  printf '%s' "$proofs"
   [ -z "$proven" ] || echo "proof ok:$proven"
   while IFS= read -r rest; do
     if [[ "$rest" == "dumpFields "* ]]; then read -ra words <<<"${rest#dumpFields }"; dumpFields "${words[@]}"
