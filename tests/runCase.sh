@@ -25,10 +25,10 @@
 # empty directory left, its mode and whether it is unchanged, written or a copy of an input (the mode-644 files that
 # are unchanged or written named on one line each, after the others), then "proof ok:" with the written frames that
 # hold every sample of their input (pixelProof; those of mode 644 are not named as written again; a frame that fails
-# gets a line of its own), then the dumps and checks. Input frames
-# get a fixed old modification time. A case that wrote a frame must show the same again with --verify added to
-# every run. ZQ_UPDATE_REFS=1 rewrites the reference instead of comparing. Masked: the case directory as $DIR, the
-# host name as <host>, process ids in temporary file names as <pid>, stamped dates as <date> (maskDates.sed).
+# gets a line of its own), then the dumps and checks in their order. Input frames get a fixed old modification time.
+# A case that wrote a frame must show the same again with --verify added to every run. ZQ_UPDATE_REFS=1 rewrites
+# the reference instead of comparing. Masked: the case directory as $DIR, the host name as <host>, process ids in
+# temporary file names as <pid>, stamped dates as <date> (maskDates.sed). Exit 0 passed, 1 failed, 77 skipped.
 set -uo pipefail
 caseDir="$(cd "$1" && pwd)"
 export ZQ_TOOL="$2" ZQ_MAKEFRAME="$3" ZQ_DUMP="$4" ZQ_PROOF="$5"
