@@ -9,6 +9,7 @@
 #   sample NAME PATH           copy PATH from the case folder, else from the shared samples (the case is skipped
 #                              when they are absent)
 #   setup COMMAND              a shell command run in the case directory ($DIR) before the next run
+#   skipif COMMAND             skip the case when COMMAND succeeds (e.g. limits a sanitizer build cannot run under)
 #   prefix COMMAND             run the next run under COMMAND (e.g. prlimit)
 #   during FILE COMMAND        once the next run's conversion has a file open whose path starts with FILE (e.g.
 #                              ".shot.0002.exr." for a temporary file), stop it, run COMMAND ($WORKER is the
@@ -126,6 +127,7 @@ runCase() {
       [ -f "$from" ] || { echo "no shared samples at $samples" >&2; return 77; }
       cp "$from" "$DIR/$1" && chmod 0644 "$DIR/$1" && keepOriginals "$1" ;;
     setup) (cd "$DIR" && eval "$rest") && keepOriginals "*" ;;
+    skipif) (cd "$DIR" && eval "$rest") >/dev/null 2>&1 && return 77 ;;
     prefix) prefixLine="$rest" ;;
     during) duringFile="${rest%% *}" duringCommand="${rest#* }" ;;
     args) runTool "$rest" "$extraArgument" >>"$console" 2>/dev/null; prefixLine="" duringFile="" ;;
@@ -191,7 +193,7 @@ compare() {
 }
 
 actual="$(runOnce "")"; status=$?
-[ $status -eq 77 ] && { echo "skipped: the shared samples are not beside this checkout"; exit 77; }
+[ $status -eq 77 ] && { echo "skipped: no shared samples beside this checkout, or a skipif line"; exit 77; }
 if [ "${ZQ_UPDATE_REFS:-0}" = 1 ]; then printf '%s\n' "$actual" >"$caseDir/expected.txt"; exit 0; fi
 compare "this run" "$actual" || exit 1
 # A case that rewrote a frame shows the same again when every written file is read back and compared first.
