@@ -279,7 +279,7 @@ std::shared_ptr<Imf::Attribute> makeAttribute(const AttributeType& type, const s
     for (size_t i = 0; i < layout.size(); ++i)
     {
         uint64_t raw = 0;
-        if (layout[i] == 'b') // an enumeration's name; a line order may leave out its "Y"
+        if (layout[i] == 'b') // an enumeration's name; a line order as in lineorder=, without the "Y"
         {
             std::string word = name == "lineOrder" ? pieces[i] + "Y" : pieces[i];
             raw = uint64_t(parseChoice(word, type.names, name));
