@@ -1,5 +1,5 @@
 // Writes a frame recipe with the OpenEXR API (one part as a single-part file, several as a multi-part file), then
-// does its damage: garbage instead of OpenEXR, a fake chunk offset table, truncation.
+// does its damage: garbage instead of OpenEXR, a damaged chunk offset table, truncation.
 #include "recipe.h"
 
 #include <ImfChannelList.h>
@@ -282,10 +282,12 @@ std::pair<size_t, int64_t> offsetTable(const std::string& bytes, const PartRecip
     size_t    at = 8; // magic number and version, then name, type, size and value of each attribute
     while (at < bytes.size() && bytes[at] != '\0')
     {
-        at = bytes.find('\0', bytes.find('\0', at) + 1) + 1;
-        int32_t size = 0;
-        std::memcpy(&size, &bytes[std::min(at, bytes.size() - 4)], 4);
-        at += 4 + size_t(size);
+        size_t type = bytes.find('\0', at), size = type == std::string::npos ? type : bytes.find('\0', type + 1) + 1;
+        if (size == std::string::npos || size == 0 || size + 4 > bytes.size())
+            throw RecipeError("the written header cannot be read back");
+        int32_t length = 0;
+        std::memcpy(&length, &bytes[size], 4);
+        at = size + 4 + size_t(uint32_t(length));
     }
     if (at + 1 + uint64_t(entries) * 8 > bytes.size())
         throw RecipeError("the chunk offset table is not where it was expected");
