@@ -19,8 +19,8 @@
 #   dump FILES [FIELD...]      after the runs, show the dump of FILES (a pattern in the case directory), only the lines
 #                              of the FIELDs when given: a part line (name, type, view, compression, lineOrder,
 #                              dataWindow, displayWindow, tiles, sampleCounts), "channels" or "attributes" (their lists
-#                              without the count line), or an attribute's name ("ZQ/*" for a prefix); a part of a
-#                              multi-part file that shows a line is headed "part N"
+#                              without the count line), or an attribute's name; a part of a multi-part file that
+#                              shows a line is headed "part N"
 #   show SECTIONS              what the reference holds of: console files (default: both)
 # The reference shows each run (its banner as <banner> when it is the one of --help), then "files": every file and
 # empty directory left, its mode and whether it is unchanged, written or a copy of an input (the mode-644 files that
@@ -99,10 +99,8 @@ dumpFields() {
     echo "dump $name"
     if [ $# -eq 0 ]; then "$ZQ_DUMP" "$DIR/$name" 2>&1; continue; fi
     "$ZQ_DUMP" "$DIR/$name" 2>&1 | awk -v fields=" $* " '
-      function named(key, k) { if (index(fields, " " key " ")) return 1
-        for (k in prefixes) if (index(key, prefixes[k]) == 1) return 1; return 0 }
+      function named(key) { return index(fields, " " key " ") > 0 }
       function show(line) { if (part != "") print part; part = ""; print line }
-      BEGIN { n = split(fields, f, " "); for (i = 1; i <= n; i++) if (f[i] ~ /\*$/) prefixes[i] = substr(f[i], 1, length(f[i]) - 1) }
       /^parts / { parts = $2; next }
       /^part / { part = parts > 1 ? $0 : ""; next }
       /^ *error/ { show($0); next }
