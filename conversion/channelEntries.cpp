@@ -1,5 +1,5 @@
 // View and layer naming: the split of a frame's channels into output parts by layer and view.
-#include "multipart_crop/channelEntries.h"
+#include "conversion/channelEntries.h"
 
 #include <ImfChannelList.h>
 #include <ImfMultiView.h>

@@ -1,7 +1,7 @@
 // Writing of a scan-line multi-part file through a temporary file that replaces the target only when complete.
 #pragma once
 
-#include "convert/FrameJob.h"
+#include "frame/FrameJob.h"
 #include "zqshared/zqFile.h"
 
 #include <ImfFrameBuffer.h>

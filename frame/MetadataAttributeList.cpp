@@ -1,5 +1,5 @@
 // The farm's named texts for one frame.
-#include "convert/MetadataAttributeList.h"
+#include "frame/MetadataAttributeList.h"
 
 void resetMetadataList(MetadataAttributeList& list)
 {

@@ -1,7 +1,7 @@
 // One channel of one image part held in memory: its name, its sample type and, when it is read, one plane.
-#include "convert/ChannelBuffer.h"
+#include "frame/ChannelBuffer.h"
 
-#include "convert/PlanePool.h"
+#include "frame/PlanePool.h"
 
 #include <Imath/half.h>
 

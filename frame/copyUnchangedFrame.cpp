@@ -1,5 +1,5 @@
 // Makes sure the output path holds the unchanged frame: nothing to do in place, a byte copy otherwise.
-#include "convert/copyUnchangedFrame.h"
+#include "frame/copyUnchangedFrame.h"
 
 
 ImagePluginResult copyUnchangedFrame(FrameJob& job, const zqInputFile& frame, ImagePluginResult code)

@@ -1,12 +1,12 @@
 // The crop of frames that are already multi-part: one crop window for all parts, written as scan-line parts.
-#include "multipart_crop/cropMultiPartInput.h"
+#include "conversion/cropMultiPartInput.h"
 
-#include "convert/ChannelBuffer.h"
-#include "convert/collectHeaderAttributes.h"
-#include "convert/copyUnchangedFrame.h"
-#include "convert/findCropWindow.h"
-#include "convert/stampMetadata.h"
-#include "convert/writePartsAtomically.h"
+#include "frame/ChannelBuffer.h"
+#include "frame/collectHeaderAttributes.h"
+#include "frame/copyUnchangedFrame.h"
+#include "frame/findCropWindow.h"
+#include "frame/stampMetadata.h"
+#include "frame/writePartsAtomically.h"
 
 #include <ImfChannelList.h>
 #include <Iex.h>

@@ -1,5 +1,5 @@
 // Carrying an input header's own attributes over to an output header, whatever their type.
-#include "convert/collectHeaderAttributes.h"
+#include "frame/collectHeaderAttributes.h"
 
 #include <OpenEXRConfig.h>
 

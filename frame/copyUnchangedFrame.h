@@ -1,7 +1,7 @@
 // Makes sure the output path holds the unchanged frame: nothing to do in place, a byte copy otherwise.
 #pragma once
 
-#include "convert/FrameJob.h"
+#include "frame/FrameJob.h"
 #include "zqshared/zqFile.h"
 
 /// Copies the open frame to the job's output path when it differs from the input path and is not empty; returns

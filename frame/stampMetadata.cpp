@@ -1,7 +1,7 @@
 // Stamping of the farm metadata and the collected attributes into an output header.
-#include "convert/stampMetadata.h"
+#include "frame/stampMetadata.h"
 
-#include "convert/collectHeaderAttributes.h"
+#include "frame/collectHeaderAttributes.h"
 #include "zqshared/zqTime.h"
 
 #include <ImfIntAttribute.h>

@@ -1,8 +1,8 @@
 // The one entry through which the run driver hands over each frame.
-#include "multipart/convertFrame.h"
+#include "conversion/convertFrame.h"
 
-#include "convert/FrameFile.h"
-#include "multipart/convertToMultiPart.h"
+#include "frame/FrameFile.h"
+#include "conversion/convertToMultiPart.h"
 
 #include <memory>
 

@@ -1,9 +1,9 @@
 // The crop of frames that are already multi-part: one crop window for all parts, written as scan-line parts.
 #pragma once
 
-#include "convert/FrameJob.h"
+#include "frame/FrameJob.h"
 
-#include "convert/FrameFile.h"
+#include "frame/FrameFile.h"
 
 /// What the layout analysis found out about a multi-part frame.
 struct MultiPartFacts

@@ -1,14 +1,14 @@
 // The multi-part conversion writer: a single-part frame rewritten as scan-line parts, one per layer and view.
-#include "multipart/writeSinglePartAsMultiPart.h"
+#include "conversion/writeSinglePartAsMultiPart.h"
 
-#include "convert/ChannelBuffer.h"
-#include "convert/collectHeaderAttributes.h"
-#include "convert/copyUnchangedFrame.h"
-#include "convert/findCropWindow.h"
-#include "convert/stampMetadata.h"
-#include "convert/writePartsAtomically.h"
-#include "multipart/makePartNamesUnique.h"
-#include "multipart_crop/channelEntries.h"
+#include "frame/ChannelBuffer.h"
+#include "frame/collectHeaderAttributes.h"
+#include "frame/copyUnchangedFrame.h"
+#include "frame/findCropWindow.h"
+#include "frame/stampMetadata.h"
+#include "frame/writePartsAtomically.h"
+#include "conversion/makePartNamesUnique.h"
+#include "conversion/channelEntries.h"
 
 #include <ImfChannelList.h>
 #include <ImfInputPart.h>

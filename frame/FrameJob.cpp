@@ -1,5 +1,5 @@
 // Console lines and failure texts of one frame's conversion.
-#include "convert/FrameJob.h"
+#include "frame/FrameJob.h"
 
 #include <cstdio>
 #include <cstring>

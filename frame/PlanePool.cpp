@@ -2,7 +2,7 @@
 //
 // The next frame of a sequence usually has the same layout and takes the same blocks back, which spares the
 // kernel's zero-filling of fresh pages. Blocks not taken again are freed before the next read.
-#include "convert/PlanePool.h"
+#include "frame/PlanePool.h"
 
 #include <cstdlib>
 #include <sys/mman.h>

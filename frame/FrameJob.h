@@ -1,8 +1,8 @@
 // One frame on its way through the conversion: what the run driver asks for, and what comes back beside the result.
 #pragma once
 
-#include "convert/ImagePluginResult.h"
-#include "convert/MetadataAttributeList.h"
+#include "frame/ImagePluginResult.h"
+#include "frame/MetadataAttributeList.h"
 
 #include <ImathBox.h>
 

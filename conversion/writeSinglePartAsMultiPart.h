@@ -1,8 +1,8 @@
 // The multi-part conversion writer: a single-part frame rewritten as scan-line parts, one per layer and view.
 #pragma once
 
-#include "convert/FrameFile.h"
-#include "convert/FrameJob.h"
+#include "frame/FrameFile.h"
+#include "frame/FrameJob.h"
 
 #include <ImfHeader.h>
 

@@ -1,7 +1,7 @@
 // One channel of one image part held in memory: its name, its sample type and, when it is read, one plane.
 #pragma once
 
-#include "convert/FrameFile.h"
+#include "frame/FrameFile.h"
 
 #include <ImathBox.h>
 #include <ImfFrameBuffer.h>

@@ -4,7 +4,7 @@
 // own with a loop typed for its samples. A channel only looks at the samples that lie outside the box found so far:
 // rows above and below it in full, and the columns left and right of it on the rows in between. Each test works on
 // the sample bits, which for non-zero finite values is the same as comparing the values as floats.
-#include "convert/findCropWindow.h"
+#include "frame/findCropWindow.h"
 
 #include <IlmThreadPool.h>
 #include <ImfThreading.h>

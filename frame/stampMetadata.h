@@ -1,7 +1,7 @@
 // Stamping of the farm metadata and the collected attributes into an output header.
 #pragma once
 
-#include "convert/MetadataAttributeList.h"
+#include "frame/MetadataAttributeList.h"
 
 #include <ImfHeader.h>
 

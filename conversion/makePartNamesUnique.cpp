@@ -1,5 +1,5 @@
 // Part naming: every part of a multi-part file needs a distinct name.
-#include "multipart/makePartNamesUnique.h"
+#include "conversion/makePartNamesUnique.h"
 
 #include <set>
 #include <string>

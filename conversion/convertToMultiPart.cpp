@@ -1,10 +1,10 @@
 // Layout analysis and conversion decision: what happens to one opened frame.
-#include "multipart/convertToMultiPart.h"
+#include "conversion/convertToMultiPart.h"
 
-#include "convert/copyUnchangedFrame.h"
-#include "multipart/normalizeChannelName.h"
-#include "multipart/writeSinglePartAsMultiPart.h"
-#include "multipart_crop/cropMultiPartInput.h"
+#include "frame/copyUnchangedFrame.h"
+#include "conversion/normalizeChannelName.h"
+#include "conversion/writeSinglePartAsMultiPart.h"
+#include "conversion/cropMultiPartInput.h"
 #include "zqshared/zqStringList.h"
 
 #include <ImfChannelList.h>

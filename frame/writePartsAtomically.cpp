@@ -1,7 +1,7 @@
 // Writing of a scan-line multi-part file through a temporary file that replaces the target only when complete.
-#include "convert/writePartsAtomically.h"
+#include "frame/writePartsAtomically.h"
 
-#include "convert/FrameFile.h"
+#include "frame/FrameFile.h"
 #include "zqshared/zqFile.h"
 #include "zqshared/zqPath.h"
 

@@ -4,7 +4,7 @@
 // decoded, every chunk's rectangle is checked against the planes before an address is formed from it, and addresses
 // are formed as offsets inside a plane. Core fetches every chunk at its offset-table position, so the result never
 // depends on which thread reads first, and its scratch memory comes from an allocator that counts it.
-#include "convert/FrameFile.h"
+#include "frame/FrameFile.h"
 
 #include <Iex.h>
 #include <IlmThreadPool.h>

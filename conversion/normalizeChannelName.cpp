@@ -1,5 +1,5 @@
 // Channel classification: the layer name a channel belongs to.
-#include "multipart/normalizeChannelName.h"
+#include "conversion/normalizeChannelName.h"
 
 #include <cctype>
 #include <cstring>

@@ -1,7 +1,7 @@
 // The crop window: the smallest rectangle that holds every non-empty sample, widened by 4 pixels.
 #pragma once
 
-#include "convert/ChannelBuffer.h"
+#include "frame/ChannelBuffer.h"
 
 #include <ImathBox.h>
 
