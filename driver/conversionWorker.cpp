@@ -4,10 +4,10 @@
 // payload: 'A' the run's arguments (only to a worker that is its own instance), 'J' a frame job (input and output path), 'C' console text of the frame, 'R' the frame's result.
 #include "driver/conversionWorker.h"
 
-#include "convert/MetadataAttributeList.h"
+#include "frame/MetadataAttributeList.h"
 #include "driver/jobIdText.h"
 #include "driver/localHostName.h"
-#include "multipart/convertFrame.h"
+#include "conversion/convertFrame.h"
 #include "zqshared/zqFile.h"
 
 #include <ImfThreading.h>

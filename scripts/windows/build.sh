@@ -50,7 +50,7 @@ cp "$prefix"/licenses/* "$stagingDir/licenses/"
 sed 's/$/\r/' "$root/packaging/copyright" >"$stagingDir/licenses/zqExrCropRegion.txt"
 # Qt Core is linked statically under the LGPL 3: the tool's own object code and the link line let anyone relink it
 # with a changed Qt Core (see README.txt).
-cp "$build"/libzqcrop.a "$build"/libzqshared.a "$stagingDir/relink/"
+cp "$build"/libzqdriver.a "$build"/libzqconversion.a "$build"/libzqframe.a "$build"/libzqshared.a "$stagingDir/relink/"
 find "$build/CMakeFiles" \( -name 'main.cpp.obj' -o -name 'zqDeflateBridge.cpp.obj' \) -exec cp {} "$stagingDir/relink/" \;
 (cd "$build" && ninja -t commands zqExrCropRegion | tail -1) >"$stagingDir/relink/link-command.txt"
 (cd "$build/package" && zip -qr9 "../$name.zip" "$name")
