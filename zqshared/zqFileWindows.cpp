@@ -336,6 +336,8 @@ bool zqTempFileBeside::commit(const zqFileIdentity* replaced)
     std::wstring to = zqWidePath(m_target);
     std::wstring from = zqWidePath(m_path);
     DWORD        attributes = ::GetFileAttributesW(to.c_str());
+    if (replaced && !holdsFile(to, *replaced))
+        return changed();
     // A frame marked read-only stays, as a direct write to it would have failed.
     if (replaced && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
     {
