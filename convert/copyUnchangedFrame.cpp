@@ -7,6 +7,11 @@ ImagePluginResult copyUnchangedFrame(FrameJob& job, ImagePluginResult code)
 {
     if (job.outputPath == job.inputPath || job.outputPath.isEmpty())
         return code;
+    if (job.dryRun)
+    {
+        job.facts.action = FrameAction::Copied;
+        return code;
+    }
     QString error = zqCopyFile(job.inputPath, job.outputPath, true, -1, nullptr);
     if (!error.isEmpty() && !error.contains(QLatin1String("setting file time")))
     {

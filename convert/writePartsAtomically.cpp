@@ -14,6 +14,7 @@
 #include <ImfThreading.h>
 
 #include <algorithm>
+#include <type_traits>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -99,9 +100,31 @@ private:
     int               m_error = 0;
 };
 
+// An output stream that keeps nothing and only learns how long the file would be: a dry run encodes every rewrite
+// in full into it, so the sizes it reports are exact.
+class ByteCountingOStream : public Imf::OStream
+{
+public:
+    explicit ByteCountingOStream(const char* fileName) : Imf::OStream(fileName) {}
+
+    void write(const char[], int n) override
+    {
+        m_position += uint64_t(n);
+        m_size = std::max(m_size, m_position);
+    }
+    uint64_t tellp() override { return m_position; }
+    void     seekp(uint64_t pos) override { m_position = pos; }
+    /// The file's size: the end of the furthest byte written.
+    uint64_t size() const { return m_size; }
+
+private:
+    uint64_t m_position = 0;
+    uint64_t m_size = 0;
+};
+
 // Writes every part into stream; the library's exceptions pass to the caller.
-void writeParts(FileOStream& stream, const std::vector<Imf::Header>& headers,
-                const std::vector<Imf::FrameBuffer>& frameBuffers)
+template <typename Stream>
+void writeParts(Stream& stream, const std::vector<Imf::Header>& headers, const std::vector<Imf::FrameBuffer>& frameBuffers)
 {
     {
         Imf::MultiPartOutputFile output(stream, headers.data(), int(headers.size()), false, Imf::globalThreadCount());
@@ -113,7 +136,8 @@ void writeParts(FileOStream& stream, const std::vector<Imf::Header>& headers,
             part.writePixels(window.max.y - window.min.y + 1);
         }
     }
-    stream.finish();
+    if constexpr (std::is_same_v<Stream, FileOStream>)
+        stream.finish();
 }
 
 size_t sampleBytes(Imf::PixelType type)
@@ -246,7 +270,21 @@ bool writePartsAtomically(QString outputPath, const std::vector<Imf::Header>& he
 ImagePluginResult saveRewrittenFrame(FrameJob& job, const std::vector<Imf::Header>& headers,
                                      const std::vector<Imf::FrameBuffer>& frameBuffers)
 {
-    if (!writePartsAtomically(job.outputPath, headers, frameBuffers, job.verify, job.detail))
+    if (job.dryRun)
+    {
+        try
+        {
+            ByteCountingOStream stream(job.outputPath.toUtf8().constData());
+            writeParts(stream, headers, frameBuffers);
+            job.facts.outputBytes = int64_t(stream.size());
+        }
+        catch (const std::exception& error)
+        {
+            job.detail = QString::fromUtf8(error.what());
+            return FailedToSaveFile;
+        }
+    }
+    else if (!writePartsAtomically(job.outputPath, headers, frameBuffers, job.verify, job.detail))
         return FailedToSaveFile;
     job.facts.action = FrameAction::Rewritten;
     job.facts.outputDataWindow = headers.front().dataWindow();

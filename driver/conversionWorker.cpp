@@ -7,6 +7,7 @@
 #include "convert/MetadataAttributeList.h"
 #include "driver/jobIdText.h"
 #include "driver/localHostName.h"
+#include "driver/stopSignals.h"
 #include "multipart/convertFrame.h"
 #include "zqshared/zqFile.h"
 
@@ -114,6 +115,7 @@ QByteArray encodeOutcome(ImagePluginResult result, const QString& detail, const 
     stream << qint32(facts.action);
     writeBox(stream, facts.outputDataWindow);
     writeCount(stream, facts.outputParts);
+    stream << qint64(facts.outputBytes.value_or(-1));
     return bytes;
 }
 
@@ -131,6 +133,10 @@ FrameOutcome decodeOutcome(const QByteArray& bytes)
     outcome.facts.action = FrameAction(action);
     readBox(stream, outcome.facts.outputDataWindow);
     readCount(stream, outcome.facts.outputParts);
+    qint64 outputBytes = -1;
+    stream >> outputBytes;
+    if (outputBytes >= 0)
+        outcome.facts.outputBytes = outputBytes;
     return outcome;
 }
 
@@ -170,6 +176,7 @@ ImagePluginResult convertOneFrame(FrameJob& job)
 [[noreturn]] void workerMain(int socket, const Options& options)
 {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    releaseStopSignals();
     Imf::setGlobalThreadCount(options.threads);
     auto       metadata = std::make_unique<MetadataAttributeList>();
     char       type = 0;
@@ -182,6 +189,7 @@ ImagePluginResult convertOneFrame(FrameJob& job)
         fillFarmMetadata(*metadata, options);
         job.metadata = metadata.get();
         job.verify = options.verify;
+        job.dryRun = options.dryRun;
         job.console = [socket](const QByteArray& text) { sendMessage(socket, 'C', text); };
         ImagePluginResult result = convertOneFrame(job);
         if (!sendMessage(socket, 'R', encodeOutcome(result, job.detail, job.facts)))
@@ -225,6 +233,7 @@ bool ConversionWorker::start(QString& error)
     }
     m_pid = pid;
     m_socket = sockets[0];
+    stopSignalTarget(pid);
     return true;
 }
 
@@ -233,6 +242,7 @@ void ConversionWorker::stop()
     if (m_socket >= 0)
         ::close(m_socket);
     m_socket = -1;
+    stopSignalTarget(-1);
     if (m_pid > 0)
         while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR)
             ;
@@ -285,8 +295,9 @@ FrameOutcome ConversionWorker::convert(const QString& inputPath, const QString& 
         ;
     m_pid = -1;
     stop();
-    if (!outputPath.isEmpty())
+    if (!outputPath.isEmpty() && !m_options.dryRun)
         zqRemoveStaleTempFiles(outputPath);
+    outcome.stopped = stopSignal() != 0;
     outcome.result = DataError;
     outcome.detail = ending(status);
     return outcome;

@@ -12,6 +12,7 @@ struct FrameOutcome
     ImagePluginResult result = Ok; ///< the conversion's result code
     QString           detail;      ///< the detail text of the result line
     FrameFacts        facts;       ///< what the conversion learnt and did
+    bool              stopped = false; ///< the run was stopped by a signal before the frame ended
 };
 
 /// A forked process that converts one frame after another with the library's threads of its own; the run's
@@ -29,7 +30,7 @@ public:
 
     /// Converts the frame at inputPath to outputPath in the worker; its console text goes to console as it comes.
     /// A worker that dies by a signal ends the frame with DataError and the signal's name; the next frame gets a
-    /// new worker.
+    /// new worker. A stop signal of the run kills the worker at once; the frame then ends as stopped.
     FrameOutcome convert(const QString& inputPath, const QString& outputPath, const ConsoleSink& console);
 
 private:
