@@ -9,6 +9,7 @@
 #   sample NAME PATH           copy PATH from the case folder, else from the shared samples (the case is skipped
 #                              when they are absent)
 #   setup COMMAND              a shell command run in the case directory ($DIR) before the next run
+#   require COMMAND            the case is skipped when COMMAND fails (a platform feature it needs is missing)
 #   prefix COMMAND             run the next run under COMMAND (e.g. prlimit)
 #   during FILE COMMAND        once the next run's conversion has a file open whose path starts with FILE (e.g.
 #                              ".shot.0002.exr." for a temporary file), stop it, run COMMAND ($WORKER is the
@@ -19,7 +20,8 @@
 # Input frames get a fixed old modification time. Every frame that the runs wrote is proven against its input frame
 # sample by sample (pixelProof), and a case that wrote a frame must show the same once more with --verify added to
 # every run. ZQ_UPDATE_REFS=1 rewrites the reference instead of comparing. The case directory shows as $DIR, the
-# host name as <host>, process ids in temporary file names as <pid>, stamped dates as <date>.
+# host name as <host>, process ids in temporary file names as <pid>, stamped dates as <date>, the seconds of a summary
+# line as <s>. A run may keep scratch files beside the case directory as $DIR.NAME; they go with it.
 set -uo pipefail
 caseDir="$(cd "$1" && pwd)"
 export ZQ_TOOL="$2" ZQ_MAKEFRAME="$3" ZQ_DUMP="$4" ZQ_PROOF="$5"
@@ -31,7 +33,8 @@ mask() {
   sed -e "s|$DIR|\$DIR|g" -e "s|\b$host\b|<host>|g" -e 's/NoHostNameSet_[0-9]*/<host>/g' \
     -e 's/^\(    ZQ\/dateWritten\(Int\)\? [a-z]*\) .*/\1 <date>/' \
     -e 's/\.<host>\.[0-9]\+\.\([a-z0-9]*\.zqtmp\)/.<host>.<pid>.\1/g' \
-    -e 's/\.<pid>\.[a-z0-9]\{6,\}\.zqtmp/.<pid>.<random>.zqtmp/g'
+    -e 's/\.<pid>\.[a-z0-9]\{6,\}\.zqtmp/.<pid>.<random>.zqtmp/g' \
+    -e 's/^\(Summary: .*\) in [0-9.]* s$/\1 in <s> s/'
 }
 
 # Gives the new input files that match a pattern (every file, for "*") the fixed old time and keeps a copy of each.
@@ -95,6 +98,7 @@ runCase() {
       [ -f "$from" ] || { echo "no shared samples at $samples" >&2; return 77; }
       cp "$from" "$DIR/$1" && chmod 0644 "$DIR/$1" && keepOriginals "$1" ;;
     setup) (cd "$DIR" && eval "$rest") && keepOriginals "*" ;;
+    require) (cd "$DIR" && eval "$rest") >/dev/null 2>&1 || return 77 ;;
     prefix) prefixLine="$rest" ;;
     during) duringFile="${rest%% *}" duringCommand="${rest#* }" ;;
     args) runTool "$rest" "$extraArgument" >>"$console" 2>/dev/null; prefixLine="" duringFile="" ;;
@@ -142,7 +146,7 @@ runOnce() {
   export DIR ZQ_ORIGINALS="$DIR.orig"
   runCase "$1" | mask
   local status=${PIPESTATUS[0]}
-  chmod -R u+rwX "$DIR" 2>/dev/null; rm -rf "$DIR" "$ZQ_ORIGINALS" "$DIR.console" "$DIR.out"
+  chmod -R u+rwX "$DIR" 2>/dev/null; rm -rf "$DIR" "$DIR".*
   return $status
 }
 
@@ -153,7 +157,7 @@ compare() {
 }
 
 actual="$(runOnce "")"; status=$?
-[ $status -eq 77 ] && { echo "skipped: the shared samples are not beside this checkout"; exit 77; }
+[ $status -eq 77 ] && { echo "skipped: the shared samples or a platform feature the case needs are missing"; exit 77; }
 if [ "${ZQ_UPDATE_REFS:-0}" = 1 ]; then printf '%s\n' "$actual" >"$caseDir/expected.txt"; exit 0; fi
 compare "this run" "$actual" || exit 1
 # A case that rewrote a frame shows the same again when every written file is read back and compared first.
