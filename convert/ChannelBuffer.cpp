@@ -135,6 +135,18 @@ Imf::Slice librarySlice(const ChannelBuffer& buffer)
                       size_t(buffer.bytesPerPixel) * width, 1, 1, 0.0, false, false);
 }
 
+PlaneTarget planeTarget(const ChannelBuffer& buffer, const char* channel)
+{
+    size_t width = size_t(buffer.pixelType == Imf::HALF    ? buffer.halfPlane.width
+                          : buffer.pixelType == Imf::FLOAT ? buffer.floatPlane.width
+                                                           : buffer.uintPlane.width);
+    size_t height = size_t(buffer.pixelType == Imf::HALF    ? buffer.halfPlane.height
+                           : buffer.pixelType == Imf::FLOAT ? buffer.floatPlane.height
+                                                            : buffer.uintPlane.height);
+    return PlaneTarget{channel, Imf::PixelType(buffer.pixelType), buffer.data,
+                       width * height * size_t(buffer.bytesPerPixel)};
+}
+
 void releaseUnusedPlaneMemory()
 {
     PlanePool::shared().releaseAll();

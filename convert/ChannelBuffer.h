@@ -1,6 +1,7 @@
 // One channel of one image part held in memory, with the slice that OpenEXR reads into and writes from.
 #pragma once
 
+#include "convert/FrameFile.h"
 #include "zqshared/zqString8.h"
 
 #include <ImfFrameBuffer.h>
@@ -54,6 +55,9 @@ float sampleAsFloat(const ChannelBuffer& buffer, int32_t x, int32_t y);
 
 /// The library slice of a buffer: base origin, x stride bytesPerPixel, y stride bytesPerPixel * width, sampling 1.
 Imf::Slice librarySlice(const ChannelBuffer& buffer);
+
+/// The read target of a buffer's plane, for the channel named channel.
+PlaneTarget planeTarget(const ChannelBuffer& buffer, const char* channel);
 
 /// Frees the plane memory that finished frames left for reuse; called once a frame's planes are all allocated.
 void releaseUnusedPlaneMemory();

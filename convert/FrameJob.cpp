@@ -2,6 +2,8 @@
 #include "convert/FrameJob.h"
 
 #include <cstdio>
+#include <cstring>
+#include <new>
 #include <vector>
 
 void printMessage(const FrameJob& job, const QString& message)
@@ -30,4 +32,12 @@ ImagePluginResult failWith(FrameJob& job, ImagePluginResult code, const std::exc
 {
     job.detail = QString::fromUtf8(error.what());
     return code;
+}
+
+ImagePluginResult readFailureCode(const std::exception& error)
+{
+    // The library passes on a failed allocation in one of its threads as an exception of its own with that text.
+    bool memory = dynamic_cast<const std::bad_alloc*>(&error) || std::strcmp(error.what(), "std::bad_alloc") == 0 ||
+                  std::strcmp(error.what(), "bad allocation") == 0;
+    return memory ? MemoryAllocationFailed : DataError;
 }

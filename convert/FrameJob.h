@@ -58,5 +58,8 @@ void printMessage(const FrameJob& job, const QString& message);
 /// Prints text as it stands, whatever verbose says.
 void printText(const FrameJob& job, const QByteArray& text);
 
+/// The result of a pixel read that failed with error: MemoryAllocationFailed for a failed allocation, else DataError.
+ImagePluginResult readFailureCode(const std::exception& error);
+
 /// Puts the exception's text into the job's detail text and returns code.
 ImagePluginResult failWith(FrameJob& job, ImagePluginResult code, const std::exception& error);

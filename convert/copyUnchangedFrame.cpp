@@ -1,9 +1,8 @@
 // Makes sure the output path holds the unchanged frame: nothing to do in place, a byte copy otherwise.
 #include "convert/copyUnchangedFrame.h"
 
-#include "zqshared/zqFile.h"
 
-ImagePluginResult copyUnchangedFrame(FrameJob& job, ImagePluginResult code)
+ImagePluginResult copyUnchangedFrame(FrameJob& job, const zqInputFile& frame, ImagePluginResult code)
 {
     if (job.outputPath == job.inputPath || job.outputPath.isEmpty())
         return code;
@@ -12,7 +11,7 @@ ImagePluginResult copyUnchangedFrame(FrameJob& job, ImagePluginResult code)
         job.facts.action = FrameAction::Copied;
         return code;
     }
-    QString error = zqCopyFile(job.inputPath, job.outputPath, true, -1, nullptr);
+    QString error = zqCopyFile(frame, job.outputPath);
     if (!error.isEmpty() && !error.contains(QLatin1String("setting file time")))
     {
         job.detail = error;

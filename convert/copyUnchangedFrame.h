@@ -2,7 +2,8 @@
 #pragma once
 
 #include "convert/FrameJob.h"
+#include "zqshared/zqFile.h"
 
-/// Copies the job's input to its output path when they differ and the output path is not empty; returns code, or
-/// FileFailedToLoad with the copy error as detail text when the copy fails (a lost file time does not count).
-ImagePluginResult copyUnchangedFrame(FrameJob& job, ImagePluginResult code);
+/// Copies the open frame to the job's output path when it differs from the input path and is not empty; returns
+/// code, or FileFailedToLoad with the copy error as detail text when the copy fails (a lost file time does not count).
+ImagePluginResult copyUnchangedFrame(FrameJob& job, const zqInputFile& frame, ImagePluginResult code);

@@ -6,11 +6,14 @@
 // the sample bits, which for non-zero finite values is the same as comparing the values as floats.
 #include "convert/findCropWindow.h"
 
+#include <IlmThreadPool.h>
+#include <ImfThreading.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <limits>
-#include <thread>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -179,6 +182,17 @@ void growBoxByBuffer(Imath::Box2i& box, const ChannelBuffer& buffer, int32_t wid
     }
 }
 
+/// One thread's share of the search.
+class SearchTask : public IlmThread::Task
+{
+public:
+    SearchTask(IlmThread::TaskGroup* group, std::function<void()> work) : IlmThread::Task(group), m_work(std::move(work)) {}
+    void execute() override { m_work(); }
+
+private:
+    std::function<void()> m_work;
+};
+
 } // namespace
 
 bool comparesWithTopLeft(const char* channelName)
@@ -196,20 +210,22 @@ Imath::Box2i findCropWindow(int32_t height, int32_t width, int32_t bufferCount, 
     if (width > 0 && height > 0 && bufferCount > 0)
     {
         int64_t samples = int64_t(width) * height * bufferCount;
-        int threads = samples < (int64_t(1) << 22) ? 1 : int(std::min<unsigned>(std::thread::hardware_concurrency(), 4));
-        threads = std::clamp(threads, 1, int(bufferCount));
-        std::vector<Imath::Box2i> boxes(static_cast<size_t>(threads));
+        int     tasks = samples < (int64_t(1) << 22) ? 1 : std::clamp(Imf::globalThreadCount(), 1, int(bufferCount));
+        std::vector<Imath::Box2i> boxes(static_cast<size_t>(tasks));
         std::atomic<int32_t>      next{0};
         auto                      work = [&](Imath::Box2i& own) {
             for (int32_t b = next++; b < bufferCount; b = next++)
                 growBoxByBuffer(own, buffers[b], width, height);
         };
-        std::vector<std::thread> helpers;
-        for (int t = 1; t < threads; ++t)
-            helpers.emplace_back(work, std::ref(boxes[size_t(t)]));
-        work(boxes[0]);
-        for (std::thread& helper : helpers)
-            helper.join();
+        if (tasks == 1)
+            work(boxes[0]);
+        else
+        {
+            // On the library's threads, so that --threads bounds the search as it bounds decoding and encoding.
+            IlmThread::TaskGroup group;
+            for (Imath::Box2i& own : boxes)
+                IlmThread::ThreadPool::addGlobalTask(new SearchTask(&group, [&work, &own] { work(own); }));
+        }
         for (const Imath::Box2i& own : boxes)
             if (!own.isEmpty())
                 box.extendBy(own);

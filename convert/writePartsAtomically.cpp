@@ -231,7 +231,8 @@ QString verifyWrittenFile(const QString& path, const std::vector<Imf::Header>& h
 }
 
 bool writePartsAtomically(QString outputPath, const std::vector<Imf::Header>& headers,
-                          const std::vector<Imf::FrameBuffer>& frameBuffers, bool verify, QString& detailText)
+                          const std::vector<Imf::FrameBuffer>& frameBuffers, bool verify, QString& detailText,
+                          const zqFileIdentity* replaced)
 {
     if (outputPath.size() > kLongPathLength)
         convertPathWin32toNT(outputPath);
@@ -259,7 +260,7 @@ bool writePartsAtomically(QString outputPath, const std::vector<Imf::Header>& he
         if (!detailText.isEmpty())
             return false;
     }
-    if (!temp.commit())
+    if (!temp.commit(replaced))
     {
         detailText = temp.error();
         return false;
@@ -267,9 +268,10 @@ bool writePartsAtomically(QString outputPath, const std::vector<Imf::Header>& he
     return true;
 }
 
-ImagePluginResult saveRewrittenFrame(FrameJob& job, const std::vector<Imf::Header>& headers,
+ImagePluginResult saveRewrittenFrame(FrameJob& job, const zqInputFile& frame, const std::vector<Imf::Header>& headers,
                                      const std::vector<Imf::FrameBuffer>& frameBuffers)
 {
+    bool inPlace = job.outputPath == job.inputPath;
     if (job.dryRun)
     {
         try
@@ -284,7 +286,8 @@ ImagePluginResult saveRewrittenFrame(FrameJob& job, const std::vector<Imf::Heade
             return FailedToSaveFile;
         }
     }
-    else if (!writePartsAtomically(job.outputPath, headers, frameBuffers, job.verify, job.detail))
+    else if (!writePartsAtomically(inPlace ? frame.filePath() : job.outputPath, headers, frameBuffers, job.verify,
+                                   job.detail, inPlace ? &frame.identity() : nullptr))
         return FailedToSaveFile;
     job.facts.action = FrameAction::Rewritten;
     job.facts.outputDataWindow = headers.front().dataWindow();

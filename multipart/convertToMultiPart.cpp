@@ -196,21 +196,19 @@ bool isCopyOnly(const FrameLayout& layout)
 
 } // namespace
 
-ImagePluginResult convertToMultiPart(std::unique_ptr<Imf::MultiPartInputFile> input, FrameJob& job)
+ImagePluginResult convertToMultiPart(FrameFile& frame, FrameJob& job)
 {
-    auto copyUnchanged = [&](ImagePluginResult code) {
-        input.reset();
-        return copyUnchangedFrame(job, code);
-    };
+    const Imf::MultiPartInputFile& input = frame.headers();
+    auto copyUnchanged = [&](ImagePluginResult code) { return copyUnchangedFrame(job, frame.file(), code); };
 
     job.detail.clear();
     FrameLayout layout;
-    if (std::optional<ImagePluginResult> failed = readFirstPart(*input, job, layout))
+    if (std::optional<ImagePluginResult> failed = readFirstPart(input, job, layout))
         return *failed;
-    if (!input->partComplete(0))
+    if (!input.partComplete(0))
         return WrongFileSize;
     layout.layers = layerCount(layout.first.header, layout.first.hasCryptomatte);
-    if (std::optional<ImagePluginResult> failed = scanOtherParts(*input, job, layout))
+    if (std::optional<ImagePluginResult> failed = scanOtherParts(input, job, layout))
         return *failed;
 
     if (layout.negativeWindow)
@@ -230,7 +228,7 @@ ImagePluginResult convertToMultiPart(std::unique_ptr<Imf::MultiPartInputFile> in
     int64_t megabytes = 0;
     try
     {
-        megabytes = pixelMegabytes(*input);
+        megabytes = pixelMegabytes(input);
     }
     catch (const std::exception& error)
     {
@@ -246,8 +244,11 @@ ImagePluginResult convertToMultiPart(std::unique_ptr<Imf::MultiPartInputFile> in
     }
 
     if (layout.parts != 1)
-        return cropMultiPartInput(*input, MultiPartFacts{layout.isDeep, layout.allScanline,
-                                                         layout.first.hasCryptomatte},
+    {
+        frame.setScratchLimit((job.memoryLimitMegabytes - megabytes) * 1048576);
+        return cropMultiPartInput(frame, MultiPartFacts{layout.isDeep, layout.allScanline, layout.first.hasCryptomatte},
                                   job);
-    return writeSinglePartAsMultiPart(std::move(input), layout.first, job);
+    }
+    frame.setScratchLimit((job.memoryLimitMegabytes - megabytes) * 1048576);
+    return writeSinglePartAsMultiPart(frame, layout.first, job);
 }

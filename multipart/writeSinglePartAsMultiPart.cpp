@@ -5,7 +5,6 @@
 #include "convert/collectHeaderAttributes.h"
 #include "convert/copyUnchangedFrame.h"
 #include "convert/findCropWindow.h"
-#include "convert/readPartPixels.h"
 #include "convert/stampMetadata.h"
 #include "convert/writePartsAtomically.h"
 #include "multipart/makePartNamesUnique.h"
@@ -42,10 +41,10 @@ bool isRead(const SinglePartLayout& layout, const char* name)
     return !layout.hasCryptomatte || isColourChannel(name);
 }
 
-// One buffer per channel in channel-list order, a plane for each channel that is read, and the input frame
-// buffer over them; false when a plane cannot be had.
+// One buffer per channel in channel-list order, a plane for each channel that is read, and the read targets over
+// them; false when a plane cannot be had.
 bool allocateChannelBuffers(const SinglePartLayout& layout, std::vector<ChannelBuffer>& buffers,
-                            Imf::FrameBuffer& frameBuffer)
+                            std::vector<PlaneTarget>& targets)
 {
     const Imath::Box2i&     window = layout.dataWindow;
     const Imf::ChannelList& channels = layout.header.channels();
@@ -63,7 +62,7 @@ bool allocateChannelBuffers(const SinglePartLayout& layout, std::vector<ChannelB
                       window.min.y);
         if (!buffer.data)
             return false;
-        frameBuffer.insert(it.name(), librarySlice(buffer));
+        targets.push_back(planeTarget(buffer, it.name()));
     }
     releaseUnusedPlaneMemory();
     return true;
@@ -109,22 +108,15 @@ bool buildOutputParts(const Imf::MultiPartInputFile& input, const SinglePartLayo
 }
 
 // Reads the whole part into the planes; DataError (or MemoryAllocationFailed) with the library's text on failure.
-std::optional<ImagePluginResult> readPixels(Imf::MultiPartInputFile& input, const Imf::FrameBuffer& frameBuffer,
-                                            FrameJob& job)
+std::optional<ImagePluginResult> readPixels(FrameFile& frame, const std::vector<PlaneTarget>& targets, FrameJob& job)
 {
     try
     {
-        readPartPixels(input, job.inputPath, 0, frameBuffer);
-    }
-    catch (const std::bad_alloc& error)
-    {
-        return failWith(job, MemoryAllocationFailed, error);
+        frame.readPart(0, targets);
     }
     catch (const std::exception& error)
     {
-        ImagePluginResult code = QLatin1String(error.what()) == QLatin1String("bad allocation") ? MemoryAllocationFailed
-                                                                                               : DataError;
-        return failWith(job, code, error);
+        return failWith(job, readFailureCode(error), error);
     }
     return std::nullopt;
 }
@@ -154,29 +146,27 @@ void chooseWrittenWindow(const SinglePartLayout& layout, const std::vector<Chann
 
 } // namespace
 
-ImagePluginResult writeSinglePartAsMultiPart(std::unique_ptr<Imf::MultiPartInputFile> input,
-                                             const SinglePartLayout& layout, FrameJob& job)
+ImagePluginResult writeSinglePartAsMultiPart(FrameFile& frame, const SinglePartLayout& layout, FrameJob& job)
 {
     std::vector<ChannelBuffer> buffers;
-    Imf::FrameBuffer           inputFrameBuffer;
-    if (!allocateChannelBuffers(layout, buffers, inputFrameBuffer))
+    std::vector<PlaneTarget>   targets;
+    if (!allocateChannelBuffers(layout, buffers, targets))
         return MemoryAllocationFailed;
     OutputParts parts;
-    if (!layout.hasCryptomatte && !buildOutputParts(*input, layout, buffers, parts))
+    if (!layout.hasCryptomatte && !buildOutputParts(frame.headers(), layout, buffers, parts))
         return UnhandledCError;
 
-    // Every pixel is read and the input closed before anything is written, so the output may replace the input.
-    if (std::optional<ImagePluginResult> failed = readPixels(*input, inputFrameBuffer, job))
+    // Every pixel is read before anything is written.
+    if (std::optional<ImagePluginResult> failed = readPixels(frame, targets, job))
         return *failed;
-    input.reset();
 
     if (layout.hasCryptomatte)
     {
         printMessage(job, QStringLiteral("   We do not resave Deep Data or Cryptomatte images."));
-        return copyUnchangedFrame(job, Ok);
+        return copyUnchangedFrame(job, frame.file(), Ok);
     }
     chooseWrittenWindow(layout, buffers, parts, job);
     if (job.outputPath.isEmpty())
         return Ok;
-    return saveRewrittenFrame(job, parts.headers, parts.frameBuffers);
+    return saveRewrittenFrame(job, frame.file(), parts.headers, parts.frameBuffers);
 }

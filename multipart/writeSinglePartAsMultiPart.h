@@ -1,12 +1,11 @@
 // The multi-part conversion writer: a single-part frame rewritten as scan-line parts, one per layer and view.
 #pragma once
 
+#include "convert/FrameFile.h"
 #include "convert/FrameJob.h"
 
 #include <ImfHeader.h>
-#include <ImfMultiPartInputFile.h>
 
-#include <memory>
 
 /// What the layout analysis found out about a single-part frame.
 struct SinglePartLayout
@@ -20,6 +19,4 @@ struct SinglePartLayout
 
 /// Reads every channel once, splits the channels into parts by layer and view, and writes them cropped (or with
 /// the input's window when already cropped) to the job's output path; a Cryptomatte frame is copied instead.
-/// The input is closed once its pixels are read.
-ImagePluginResult writeSinglePartAsMultiPart(std::unique_ptr<Imf::MultiPartInputFile> input,
-                                             const SinglePartLayout& layout, FrameJob& job);
+ImagePluginResult writeSinglePartAsMultiPart(FrameFile& frame, const SinglePartLayout& layout, FrameJob& job);

@@ -5,7 +5,6 @@
 #include "convert/collectHeaderAttributes.h"
 #include "convert/copyUnchangedFrame.h"
 #include "convert/findCropWindow.h"
-#include "convert/readPartPixels.h"
 #include "convert/stampMetadata.h"
 #include "convert/writePartsAtomically.h"
 
@@ -47,6 +46,7 @@ struct MultiPartFrame
     int32_t                       channels = 0;           ///< records entered
     std::vector<Imf::Header>      headers;                ///< one output header per part
     std::vector<Imf::FrameBuffer> frameBuffers;           ///< one frame buffer per part
+    std::vector<std::vector<PlaneTarget>> targets;        ///< per part, where its channels are read to
     Imath::Box2i                  dataWindow;             ///< part 0's data window, shared by every part
     Imath::Box2i                  displayWindow;          ///< part 0's display window
     bool                          alreadyCropped = false; ///< part 0's data window is smaller than its display window
@@ -100,12 +100,15 @@ void enterChannels(const Imf::Header& header, bool readPixels, const MultiPartFa
             continue;
         allocatePlane(buffer, frame.width(), frame.height(), frame.dataWindow.min.x, frame.dataWindow.min.y);
         if (buffer.data)
+        {
             frameBuffer.insert(it.name(), librarySlice(buffer));
+            frame.targets.back().push_back(planeTarget(buffer, it.name()));
+        }
     }
 }
 
 // Enters every part (only the first of a Cryptomatte frame). Ends the frame with UnsupportedFormat when a header
-// cannot be read, and copies it unchanged when a part's windows differ from the first part's.
+// cannot be read; gives Ok, for a frame to be copied unchanged, when a part's windows differ from the first part's.
 std::optional<ImagePluginResult> enterParts(const Imf::MultiPartInputFile& input, const MultiPartFacts& facts,
                                             MultiPartFrame& frame, FrameJob& job)
 {
@@ -131,6 +134,7 @@ std::optional<ImagePluginResult> enterParts(const Imf::MultiPartInputFile& input
         }
         frame.headers.push_back(outputHeaderFor(header));
         frame.frameBuffers.emplace_back();
+        frame.targets.emplace_back();
         if (i == 0)
         {
             frame.dataWindow = header.dataWindow();
@@ -139,7 +143,7 @@ std::optional<ImagePluginResult> enterParts(const Imf::MultiPartInputFile& input
         if (header.dataWindow() != frame.dataWindow || header.displayWindow() != frame.displayWindow)
         {
             printMessage(job, QStringLiteral("openEXR: part sizes do not match"));
-            return copyUnchangedFrame(job, Ok);
+            return std::optional<ImagePluginResult>(Ok);
         }
         frame.alreadyCropped = frame.width() != frame.displayWindow.max.x - frame.displayWindow.min.x + 1 ||
                                frame.height() != frame.displayWindow.max.y - frame.displayWindow.min.y + 1;
@@ -153,28 +157,27 @@ std::optional<ImagePluginResult> enterParts(const Imf::MultiPartInputFile& input
 
 // Reads every part into the planes; DataError with the library's text on failure. A deep later part is refused:
 // the library would hand it over flattened, and its samples must never be lost that way.
-std::optional<ImagePluginResult> readParts(Imf::MultiPartInputFile& input, const MultiPartFrame& frame,
-                                           FrameJob& job)
+std::optional<ImagePluginResult> readParts(FrameFile& file, const MultiPartFrame& frame, FrameJob& job)
 {
     try
     {
-        for (int i = 0; i < input.parts(); ++i)
+        for (int i = 0; i < file.headers().parts(); ++i)
         {
-            const Imf::Header& header = input.header(i);
+            const Imf::Header& header = file.headers().header(i);
             if (header.hasType() && Imf::isDeepData(header.type()))
                 throw Iex::InputExc("Part " + std::to_string(i) + " holds deep data, which is not read as a flat image.");
-            readPartPixels(input, job.inputPath, i, frame.frameBuffers[size_t(i)]);
+            file.readPart(i, frame.targets[size_t(i)]);
         }
     }
     catch (const std::exception& error)
     {
-        return failWith(job, DataError, error);
+        return failWith(job, readFailureCode(error), error);
     }
     return std::nullopt;
 }
 
 // Writes every part with the crop window, the farm stamps on the first.
-ImagePluginResult writeCropped(MultiPartFrame& frame, const Imath::Box2i& crop, FrameJob& job)
+ImagePluginResult writeCropped(MultiPartFrame& frame, const zqInputFile& file, const Imath::Box2i& crop, FrameJob& job)
 {
     Imath::Box2i window(frame.dataWindow.min + crop.min, frame.dataWindow.min + crop.max);
     for (Imf::Header& header : frame.headers)
@@ -183,20 +186,20 @@ ImagePluginResult writeCropped(MultiPartFrame& frame, const Imath::Box2i& crop, 
         header.setType("scanlineimage");
     }
     stampMetadata(frame.headers[0], *job.metadata, true, false);
-    return saveRewrittenFrame(job, frame.headers, frame.frameBuffers);
+    return saveRewrittenFrame(job, file, frame.headers, frame.frameBuffers);
 }
 
 } // namespace
 
-ImagePluginResult cropMultiPartInput(Imf::MultiPartInputFile& input, const MultiPartFacts& facts, FrameJob& job)
+ImagePluginResult cropMultiPartInput(FrameFile& file, const MultiPartFacts& facts, FrameJob& job)
 {
     MultiPartFrame frame;
-    if (std::optional<ImagePluginResult> ended = enterParts(input, facts, frame, job))
-        return *ended;
+    if (std::optional<ImagePluginResult> ended = enterParts(file.headers(), facts, frame, job))
+        return *ended == Ok ? copyUnchangedFrame(job, file.file(), Ok) : *ended;
     if (frame.alreadyCropped || facts.isDeep || facts.hasCryptomatte)
     {
         printMessage(job, QStringLiteral("openEXR: Copy only (already cropped and multipart or DeepData)."));
-        return copyUnchangedFrame(job, Ok);
+        return copyUnchangedFrame(job, file.file(), Ok);
     }
     for (int32_t r = 0; r < frame.channels; ++r)
         if (!activePlane(frame.table[size_t(r)]))
@@ -204,7 +207,7 @@ ImagePluginResult cropMultiPartInput(Imf::MultiPartInputFile& input, const Multi
     releaseUnusedPlaneMemory();
 
     // Every pixel of every part is read before anything is written.
-    if (std::optional<ImagePluginResult> failed = readParts(input, frame, job))
+    if (std::optional<ImagePluginResult> failed = readParts(file, frame, job))
         return *failed;
 
     Imath::Box2i crop = findCropWindow(frame.height(), frame.width(), frame.channels, frame.table.data());
@@ -212,11 +215,11 @@ ImagePluginResult cropMultiPartInput(Imf::MultiPartInputFile& input, const Multi
     {
         printMessage(job, QStringLiteral("openEXR: Copy only (already in scanline-mode and multipart, crop not "
                                          "required)."));
-        return copyUnchangedFrame(job, Ok);
+        return copyUnchangedFrame(job, file.file(), Ok);
     }
     printMessage(job, cropLine("    EXR(multipart) convert to cropped:    ", crop,
                                keptShare(crop, frame.displayWindow)));
     if (job.outputPath.isEmpty())
         return Ok;
-    return writeCropped(frame, crop, job);
+    return writeCropped(frame, file.file(), crop, job);
 }

@@ -3,7 +3,7 @@
 
 #include "convert/FrameJob.h"
 
-#include <ImfMultiPartInputFile.h>
+#include "convert/FrameFile.h"
 
 /// What the layout analysis found out about a multi-part frame.
 struct MultiPartFacts
@@ -15,4 +15,4 @@ struct MultiPartFacts
 
 /// Checks that all parts share one geometry, reads every part, finds one crop window over all channels and
 /// rewrites the frame with it, or copies the frame through when it is cropped, deep, Cryptomatte, or gains no crop.
-ImagePluginResult cropMultiPartInput(Imf::MultiPartInputFile& input, const MultiPartFacts& facts, FrameJob& job);
+ImagePluginResult cropMultiPartInput(FrameFile& frame, const MultiPartFacts& facts, FrameJob& job);

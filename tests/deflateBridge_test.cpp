@@ -1,9 +1,12 @@
-// The libdeflate bridge behind compress, compress2 and uncompress, checked against zlib's own inflate and results.
+// The libdeflate bridge behind compress and compress2, checked against zlib's own inflate and results; uncompress
+// must refuse exactly what zlib refuses.
 #include <gtest/gtest.h>
 
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstring>
+#include <initializer_list>
 #include <atomic>
 #include <dlfcn.h>
 #include <random>
@@ -116,6 +119,77 @@ TEST(DeflateBridge, Compress2SucceedsAndFailsWhereZlibDoes)
     }
 }
 
+// A zlib stream written bit by bit: deflate's fields least significant bit first, Huffman codes most significant first.
+struct BitWriter
+{
+    Bytes    bytes{0x78, 0x01};
+    uint32_t pending = 0;
+    int      count = 0;
+
+    BitWriter& bits(uint32_t value, int n)
+    {
+        for (int i = 0; i < n; ++i, value >>= 1)
+        {
+            pending |= (value & 1u) << count;
+            if (++count == 8)
+                bytes.push_back(Bytef(pending)), pending = 0, count = 0;
+        }
+        return *this;
+    }
+    BitWriter& code(uint32_t value, int n)
+    {
+        for (int i = n - 1; i >= 0; --i)
+            bits(value >> i, 1);
+        return *this;
+    }
+    // A dynamic block's header: HLIT, HDIST, then the code-length code's lengths for the given symbols (others 0).
+    BitWriter& dynamicHeader(int literalCodes, std::initializer_list<std::pair<int, int>> precode)
+    {
+        static const int order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+        bits(1, 1).bits(2, 2).bits(uint32_t(literalCodes - 257), 5).bits(0, 5).bits(14, 4);
+        for (int i = 0; i < 18; ++i)
+        {
+            int length = 0;
+            for (const auto& [symbol, bitsOfIt] : precode)
+                length = symbol == order[i] ? bitsOfIt : length;
+            bits(uint32_t(length), 3);
+        }
+        return *this;
+    }
+    // Ends the stream with the Adler-32 of what it decodes to.
+    Bytes finish(const char* decoded)
+    {
+        if (count > 0)
+            bits(0, 8 - count);
+        uLong sum = adler32(1, reinterpret_cast<const Bytef*>(decoded), uInt(std::strlen(decoded)));
+        for (int shift = 24; shift >= 0; shift -= 8)
+            bytes.push_back(Bytef(sum >> shift));
+        return bytes;
+    }
+};
+
+// Streams that libdeflate decodes and zlib refuses. Code-length codes: 0 (length 1) and 18 (zeros, 7 extra bits).
+Bytes singleSymbolReadThroughOne(int literalCodes)
+{
+    BitWriter w;
+    w.dynamicHeader(literalCodes, {{1, 1}, {18, 1}});
+    w.code(1, 1).bits(127, 7).code(1, 1).bits(107, 7).code(0, 1); // 256 zeros, end of block of length 1
+    if (literalCodes > 257)
+        w.code(1, 1).bits(uint32_t(literalCodes - 257 - 11), 7);
+    w.code(0, 1);                                                 // one distance code of length 1
+    return w.code(1, 1).finish("");                              // end of block through '1', the unused codeword
+}
+
+Bytes matchThroughEmptyDistanceCode()
+{
+    // Code-length code: 0, 1, 2 and 18, two bits each. Literal 'a' length 1, end of block and length 3 length 2.
+    BitWriter w;
+    w.dynamicHeader(258, {{0, 2}, {1, 2}, {2, 2}, {18, 2}});
+    w.code(3, 2).bits(97 - 11, 7).code(1, 2).code(3, 2).bits(127, 7).code(3, 2).bits(9, 7).code(2, 2).code(2, 2);
+    w.code(0, 2);                                                 // the one distance code has length 0
+    return w.code(0, 1).code(3, 2).code(0, 1).code(2, 2).finish("aaaa");
+}
+
 TEST(DeflateBridge, UncompressFailsWithZlibsResultAndLength)
 {
     const Bytes input = testBytes(50000, 4, true);
@@ -146,6 +220,9 @@ TEST(DeflateBridge, UncompressFailsWithZlibsResultAndLength)
         {"block data damaged", flipped(good.size() / 3), input.size(), Z_DATA_ERROR},
         {"preset dictionary", Bytes{0x78, 0xbb, 0, 0, 0, 1, 0x03, 0x00}, input.size(), Z_DATA_ERROR},
         {"bytes after the stream", trailing, input.size(), Z_OK},
+        {"one literal/length symbol, read through code 1", singleSymbolReadThroughOne(257), 16, Z_DATA_ERROR},
+        {"a match through an empty distance code", matchThroughEmptyDistanceCode(), 16, Z_DATA_ERROR},
+        {"287 literal/length codes", singleSymbolReadThroughOne(287), 16, Z_DATA_ERROR},
     };
     for (const auto& c : cases)
     {

@@ -1,10 +1,13 @@
-// zlib's compress and uncompress on libdeflate, linked into the executable so the libraries' zlib calls land here.
+// zlib's compress and compress2 on libdeflate, linked into the executable so the libraries' zlib calls land here.
 //
-// The dynamic linker binds a shared library's undefined compress2 or uncompress to the executable's definition ahead
-// of zlib's, so the image library encodes and decodes its ZIP data through these functions. The streams written are
-// ordinary zlib streams that any inflate reads, and every result follows zlib 1.2.13: whatever libdeflate cannot
-// settle on its own (a stream that does not fit the caller's buffer, damaged or short input, a too-small output
-// buffer) is handed to zlib itself, which gives its own result code, length and bytes.
+// The dynamic linker binds a shared library's undefined compress2 to the executable's definition ahead of zlib's, so
+// the image library encodes its ZIP data through these functions. The streams written are ordinary zlib streams that
+// any inflate reads, and every result follows zlib 1.2.13: a stream that does not fit the caller's buffer is handed
+// to zlib itself, which gives its own result code and length.
+//
+// uncompress stays zlib's own. libdeflate's decoder accepts some streams that zlib refuses (a code of one symbol read
+// through its unused codeword, a match through an empty distance code, more than 286 or 30 codes), and a frame that
+// every other reader refuses must not be read by this tool as if it were whole.
 #include <libdeflate.h>
 #include <zlib.h>
 
@@ -22,7 +25,6 @@ constexpr int kDefaultLevel = 6;
 struct ThreadCoders
 {
     libdeflate_compressor*     compressors[kLevelCount] = {};
-    libdeflate_decompressor*   decompressor             = nullptr;
     std::vector<unsigned char> scratch;  // room for libdeflate's worst case when the caller's buffer is tighter
 
     ThreadCoders() = default;
@@ -35,8 +37,6 @@ struct ThreadCoders
             libdeflate_free_compressor(compressor);
             compressor = nullptr;
         }
-        libdeflate_free_decompressor(decompressor);
-        decompressor = nullptr;
     }
 };
 
@@ -128,23 +128,4 @@ extern "C" int compress2(Bytef* dest, uLongf* destLen, const Bytef* source, uLon
 extern "C" int compress(Bytef* dest, uLongf* destLen, const Bytef* source, uLong sourceLen)
 {
     return compress2(dest, destLen, source, sourceLen, Z_DEFAULT_COMPRESSION);
-}
-
-// One difference remains: libdeflate decodes a block that declares more than 286 literal/length or 30 distance codes,
-// which zlib refuses as damaged. No zlib encoder writes such a block; only a hand-made stream has one.
-extern "C" int uncompress(Bytef* dest, uLongf* destLen, const Bytef* source, uLong sourceLen)
-{
-    ThreadCoders& coders = t_coders;
-    if (!coders.decompressor)
-        coders.decompressor = libdeflate_alloc_decompressor();
-    size_t produced = 0;
-    if (coders.decompressor &&
-        libdeflate_zlib_decompress(coders.decompressor, source, sourceLen, dest, *destLen, &produced) ==
-            LIBDEFLATE_SUCCESS)
-    {
-        *destLen = produced;
-        return Z_OK;
-    }
-    // zlib answers everything else: its result code, the length it leaves in *destLen and the bytes it wrote.
-    return uncompress2(dest, destLen, source, &sourceLen);
 }

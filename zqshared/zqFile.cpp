@@ -2,6 +2,8 @@
 #include "zqshared/zqFile.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <csignal>
 #include <cstring>
 #include <dirent.h>
@@ -89,6 +91,23 @@ void copyFileMetadata(const char* from, int fd)
     ::fchmod(fd, info.st_mode & 07777);
 }
 
+zqFileIdentity identityOf(const struct stat& info)
+{
+    zqFileIdentity identity;
+    identity.device = uint64_t(info.st_dev);
+    identity.file = uint64_t(info.st_ino);
+    identity.size = int64_t(info.st_size);
+    identity.modifiedNanoseconds = int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    return identity;
+}
+
+// Whether path (not followed, should it be a link) names the file of identity, unchanged.
+bool holdsFile(const QByteArray& path, const zqFileIdentity& identity)
+{
+    struct stat info;
+    return ::lstat(path.constData(), &info) == 0 && S_ISREG(info.st_mode) && identityOf(info) == identity;
+}
+
 } // namespace
 
 QString zqSystemHostName()
@@ -107,6 +126,54 @@ bool zqFileExists(const QString& path, std::time_t* modificationTime, int64_t* s
     if (size)
         *size = int64_t(info.st_size);
     return true;
+}
+
+zqInputFile::~zqInputFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool zqInputFile::open(const QString& path)
+{
+    m_path = m_filePath = path;
+    QByteArray native = nativePath(path);
+    m_fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    struct stat info;
+    if (m_fd < 0 || ::fstat(m_fd, &info) != 0)
+    {
+        m_error = systemReason(errno);
+        return false;
+    }
+    m_identity = identityOf(info);
+    struct stat link;
+    if (::lstat(native.constData(), &link) == 0 && S_ISLNK(link.st_mode))
+    {
+        // The file is rewritten where it lies; a link that is pointed elsewhere meanwhile fails the identity check.
+        if (char* resolved = ::realpath(native.constData(), nullptr))
+        {
+            m_filePath = QString::fromUtf8(resolved);
+            std::free(resolved);
+        }
+    }
+    return true;
+}
+
+int64_t zqInputFile::readAt(int64_t offset, void* to, int64_t count) const
+{
+    int64_t done = 0;
+    while (done < count)
+    {
+        ssize_t got = ::pread(m_fd, static_cast<char*>(to) + done, size_t(count - done), off_t(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        done += got;
+    }
+    return done;
 }
 
 int zqRemoveStaleTempFiles(const QString& target)
@@ -164,16 +231,30 @@ bool zqTempFileBeside::create()
     return false;
 }
 
-bool zqTempFileBeside::commit()
+bool zqTempFileBeside::commit(const zqFileIdentity* replaced)
 {
+    m_changedOnDisk = false;
     auto fail = [&](const QString& what, int error) {
         m_error = QStringLiteral("%1 '%2': %3").arg(what, m_target, systemReason(error));
+        discard();
+        return false;
+    };
+    auto changed = [&] {
+        m_error = QStringLiteral("The frame changed on disk while it was converted.");
+        m_changedOnDisk = true;
         discard();
         return false;
     };
     if (m_path.isEmpty() || m_fd < 0)
         return fail(QStringLiteral("nothing written for"), EBADF);
     QByteArray to = nativePath(m_target);
+    // A frame its user may not write stays, as a direct write to it would have failed.
+    if (replaced && ::access(to.constData(), W_OK) != 0)
+    {
+        m_error = QStringLiteral("%1: %2").arg(m_target, systemReason(errno));
+        discard();
+        return false;
+    }
     copyFileMetadata(to.constData(), m_fd);
     if (::fsync(m_fd) != 0)
         return fail(QStringLiteral("cannot flush the file for"), errno);
@@ -181,14 +262,43 @@ bool zqTempFileBeside::commit()
     m_fd = -1;
     if (closed != 0)
         return fail(QStringLiteral("cannot close the file for"), errno);
-    if (::rename(nativePath(m_path).constData(), to.constData()) != 0)
-        return fail(QStringLiteral("cannot replace"), errno);
+    QByteArray from = nativePath(m_path);
+    if (!replaced)
+    {
+        if (::rename(from.constData(), to.constData()) != 0)
+            return fail(QStringLiteral("cannot replace"), errno);
+    }
+    else
+    {
+        if (!holdsFile(to, *replaced))
+            return changed();
+#if defined(RENAME_EXCHANGE)
+        // The swap and the check are one step: the file moved out is the one checked, and goes back when it is not
+        // the file that was read.
+        if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0)
+        {
+            if (!holdsFile(from, *replaced))
+            {
+                ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE);
+                return changed();
+            }
+            ::unlink(from.constData());
+        }
+        else if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+            return fail(QStringLiteral("cannot replace"), errno);
+        else
+#endif
+            // A file system without the exchange: the check above, then the plain rename.
+            if (::rename(from.constData(), to.constData()) != 0)
+                return fail(QStringLiteral("cannot replace"), errno);
+    }
     m_path.clear();
-    // The rename is only durable once the directory that holds the name is on disk as well.
+    // The rename is only durable once the directory that holds the name is on disk as well. A file system that
+    // cannot flush a directory (EINVAL, EBADF: some network and FUSE file systems) has the file itself on disk.
     QString directory = splitPath(m_target).first;
     int     dir = ::open(nativePath(directory.isEmpty() ? QStringLiteral(".") : directory).constData(),
                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0 || ::fsync(dir) != 0)
+    if (dir < 0 || (::fsync(dir) != 0 && errno != EINVAL && errno != EBADF))
     {
         m_error = QStringLiteral("cannot flush the directory of '%1': %2").arg(m_target, systemReason(errno));
         if (dir >= 0)
@@ -211,52 +321,43 @@ void zqTempFileBeside::discard()
 
 QString zqCopyFile(const QString& source, const QString& target, bool, int, bool*)
 {
+    zqInputFile file;
+    if (!file.open(source))
+        return QStringLiteral("copy '%1' to '%2' failed: cannot open the source: %3").arg(source, target, file.error());
+    return zqCopyFile(file, target);
+}
+
+QString zqCopyFile(const zqInputFile& source, const QString& target)
+{
     auto failure = [&](const QString& what, int error) {
-        return QStringLiteral("copy '%1' to '%2' failed: %3: %4").arg(source, target, what, systemReason(error));
+        return QStringLiteral("copy '%1' to '%2' failed: %3: %4").arg(source.path(), target, what, systemReason(error));
     };
-    int from = ::open(nativePath(source).constData(), O_RDONLY | O_CLOEXEC);
-    if (from < 0)
-        return failure(QStringLiteral("cannot open the source"), errno);
     struct stat info;
-    if (::fstat(from, &info) != 0 || S_ISDIR(info.st_mode))
-    {
-        int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
-        ::close(from);
-        return failure(QStringLiteral("cannot read the source"), error);
-    }
+    if (::fstat(source.m_fd, &info) != 0 || S_ISDIR(info.st_mode))
+        return failure(QStringLiteral("cannot read the source"), S_ISDIR(info.st_mode) ? EISDIR : errno);
     zqTempFileBeside temp(target);
     if (!temp.create())
-    {
-        ::close(from);
-        return QStringLiteral("copy '%1' to '%2' failed: cannot create the file: %3").arg(source, target, temp.error());
-    }
+        return QStringLiteral("copy '%1' to '%2' failed: cannot create the file: %3").arg(source.path(), target, temp.error());
     static thread_local std::vector<char> buffer(1 << 20);
-    off_t                                 copied = 0;
+    int64_t                               copied = 0;
     for (;;)
     {
-        ssize_t got = ::read(from, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR)
-            continue;
+        int64_t got = source.readAt(copied, buffer.data(), int64_t(buffer.size()));
         if (got < 0 || (got > 0 && !writeAll(temp.fd(), buffer.data(), size_t(got))))
-        {
-            int error = errno;
-            ::close(from);
-            return failure(got < 0 ? QStringLiteral("read error") : QStringLiteral("write error"), error);
-        }
+            return failure(got < 0 ? QStringLiteral("read error") : QStringLiteral("write error"), errno);
         if (got == 0)
             break;
 #if defined(__linux__)
         // Start writing to disk at once, so that the flush before the rename has little left to wait for.
-        ::sync_file_range(temp.fd(), copied, off_t(got), SYNC_FILE_RANGE_WRITE);
+        ::sync_file_range(temp.fd(), off_t(copied), off_t(got), SYNC_FILE_RANGE_WRITE);
 #endif
-        copied += off_t(got);
+        copied += got;
     }
-    ::close(from);
     struct timespec times[2] = {info.st_atim, info.st_mtim};
     bool            timeKept = ::futimens(temp.fd(), times) == 0;
     int             timeError = errno;
     if (!temp.commit())
-        return QStringLiteral("copy '%1' to '%2' failed: %3").arg(source, target, temp.error());
+        return QStringLiteral("copy '%1' to '%2' failed: %3").arg(source.path(), target, temp.error());
     if (!timeKept)
         return failure(QStringLiteral("setting file time"), timeError);
     return QString();

@@ -1,0 +1,63 @@
+// One frame's file, opened once: its headers as the library reads them, and every read of its pixels.
+#pragma once
+
+#include "zqshared/zqFile.h"
+
+#include <ImfMultiPartInputFile.h>
+#include <ImfPixelType.h>
+
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+/// Where one channel's samples go: a plane of the part's data-window size, row after row from the window's top.
+struct PlaneTarget
+{
+    std::string    channel;           ///< the channel's name in the part
+    Imf::PixelType type = Imf::HALF;  ///< its sample type, as the part stores it
+    char*          samples = nullptr; ///< the plane's first sample
+    size_t         bytes = 0;         ///< the plane's size in bytes
+};
+
+/// One frame's file. It is opened once and everything read of the frame comes from that open file, so a file
+/// renamed over the path meanwhile is never mixed in. Pixels are decoded chunk by chunk through OpenEXRCore on the
+/// library's thread count, each chunk read at its offset-table position, straight into the planes; compressions
+/// that Core does not decode (or decodes slower) and chunks it refuses are read by the library from the same file.
+class FrameFile
+{
+public:
+    /// Opens path and reads its headers; throws the library's exception ("Cannot read image file ...") when the file
+    /// cannot be opened or read as OpenEXR.
+    explicit FrameFile(const QString& path);
+    ~FrameFile();
+    FrameFile(const FrameFile&) = delete;
+    FrameFile& operator=(const FrameFile&) = delete;
+
+    /// The library's view of the file, for its headers.
+    const Imf::MultiPartInputFile& headers() const { return *m_library; }
+    /// The open file.
+    const zqInputFile& file() const { return m_file; }
+    /// Bounds the scratch memory of Core's decoding (compressed and unpacked chunks, all threads together).
+    void setScratchLimit(int64_t bytes) { m_scratchLimit = bytes; }
+
+    /// Reads every line of part into the targets, each a channel of the part of the size of its data window. Throws
+    /// std::bad_alloc when scratch memory cannot be had within the limit, and the library's exception when the
+    /// part's pixels cannot be read.
+    void readPart(int part, const std::vector<PlaneTarget>& targets);
+
+private:
+    struct CoreReader;
+    class Stream;
+
+    zqInputFile                              m_file;
+    std::unique_ptr<Stream>                  m_stream;
+    std::unique_ptr<Imf::MultiPartInputFile> m_library;
+    std::unique_ptr<CoreReader>              m_core;
+    int64_t                                  m_scratchLimit = INT64_MAX;
+};
+
+/// The bytes of one sample of a pixel type.
+size_t bytesPerSample(Imf::PixelType type);
