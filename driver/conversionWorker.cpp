@@ -14,6 +14,7 @@
 #include <ImfThreading.h>
 
 #include <QDataStream>
+#include <QFileInfo>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -296,7 +297,13 @@ FrameOutcome ConversionWorker::convert(const QString& inputPath, const QString& 
     m_pid = -1;
     stop();
     if (!outputPath.isEmpty() && !m_options.dryRun)
+    {
         zqRemoveStaleTempFiles(outputPath);
+        // A frame reached through a symbolic link is rewritten beside the file the link names.
+        QString linked = QFileInfo(outputPath).canonicalFilePath();
+        if (!linked.isEmpty() && linked != outputPath)
+            zqRemoveStaleTempFiles(linked);
+    }
     outcome.stopped = stopSignal() != 0;
     outcome.result = DataError;
     outcome.detail = ending(status);
