@@ -117,9 +117,10 @@ int runSequence(const Options& options)
         if (record.outcome.stopped)
             return stoppedExitCode();
         bool wouldWrite = options.dryRun && record.outcome.facts.action != FrameAction::None;
-        record.resultText = record.outcome.result != Ok ? imagePluginResultText(record.outcome.result, QString(), record.outcome.detail)
-                            : wouldWrite            ? QStringLiteral("done (dry run)")
-                                                    : QStringLiteral("done");
+        if (record.outcome.result != Ok)
+            record.resultText = imagePluginResultText(record.outcome.result, QString(), record.outcome.detail);
+        else
+            record.resultText = wouldWrite ? QStringLiteral("done (dry run)") : QStringLiteral("done");
         consolePrint("    %s\n", record.resultText.toLatin1().constData());
         if (!options.progressTemplate.isEmpty())
             consoleWrite(progressLine(options.progressTemplate, k + 1, frameSlots.count()));
@@ -129,6 +130,8 @@ int runSequence(const Options& options)
         record.seconds = frameTime.elapsed() / 1000.0;
         report.addSlot(record);
     }
+    if (stopSignal() != 0)
+        return stoppedExitCode();
     double seconds = runTime.elapsed() / 1000.0;
     if (options.summary)
         consoleWrite(report.summaryLine(seconds));
