@@ -56,15 +56,14 @@ int main(int argc, char* argv[])
                  ++it, ++k)
             {
                 ChannelBuffer& buffer = buffers[k];
-                buffer.name.set(it.name());
-                buffer.pixelType = it.channel().type;
-                allocatePlane(buffer, width, height, window.min.x, window.min.y);
-                if (!activePlane(buffer))
+                buffer.name = it.name();
+                buffer.type = it.channel().type;
+                if (!allocatePlane(buffer, width, height))
                 {
                     std::fprintf(stderr, "cropSearch: no plane for %s\n", it.name());
                     return 1;
                 }
-                frameBuffer.insert(it.name(), librarySlice(buffer));
+                frameBuffer.insert(it.name(), librarySlice(buffer, window));
             }
             Imf::InputPart part(input, p);
             part.setFrameBuffer(frameBuffer);
@@ -76,7 +75,7 @@ int main(int argc, char* argv[])
         for (int r = 0; r < repetitions; ++r)
         {
             auto start = std::chrono::steady_clock::now();
-            crop = findCropWindow(height, width, int32_t(buffers.size()), buffers.data());
+            crop = findCropWindow(height, width, buffers);
             seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         }
         std::sort(seconds.begin(), seconds.end());

@@ -1,150 +1,76 @@
-// One channel of one image part held in memory, with the slice that OpenEXR reads into and writes from.
+// One channel of one image part held in memory: its name, its sample type and, when it is read, one plane.
 #include "convert/ChannelBuffer.h"
 
 #include "convert/PlanePool.h"
 
 #include <Imath/half.h>
 
-#include <cstdint>
-#include <utility>
+#include <cstring>
 
-namespace {
-
-template <typename T>
-void releasePlane(ChannelPlane<T>& plane)
+void PlaneRelease::operator()(char* block) const
 {
-    PlanePool::shared().give(plane.samples, size_t(plane.width) * size_t(plane.height) * sizeof(T));
-    plane = ChannelPlane<T>{};
+    PlanePool::shared().give(block, bytes);
 }
 
-template <typename T>
-char* allocate(ChannelPlane<T>& plane, int32_t width, int32_t height)
+bool allocatePlane(ChannelBuffer& buffer, int32_t width, int32_t height)
 {
-    releasePlane(plane);
-    size_t count = size_t(width) * size_t(height);
-    if (width <= 0 || height <= 0 || count > SIZE_MAX / sizeof(T))
-        return nullptr;
-    plane.samples = static_cast<T*>(PlanePool::shared().take(count * sizeof(T)));
-    if (!plane.samples)
-        return nullptr;
-    plane.width = width;
-    plane.height = height;
-    return reinterpret_cast<char*>(plane.samples);
+    buffer.plane.reset();
+    buffer.width = buffer.height = 0;
+    size_t size = bytesPerSample(buffer.type);
+    if (width <= 0 || height <= 0 || size_t(width) > SIZE_MAX / size / size_t(height))
+        return false;
+    size_t bytes = size_t(width) * size_t(height) * size;
+    buffer.plane = std::unique_ptr<char[], PlaneRelease>(static_cast<char*>(PlanePool::shared().take(bytes)),
+                                                         PlaneRelease{bytes});
+    if (!buffer.plane)
+        return false;
+    buffer.width = width;
+    buffer.height = height;
+    return true;
 }
 
-void releaseAllPlanes(ChannelBuffer& buffer)
+size_t planeBytes(const ChannelBuffer& buffer)
 {
-    releasePlane(buffer.halfPlane);
-    releasePlane(buffer.floatPlane);
-    releasePlane(buffer.uintPlane);
-    buffer.data = nullptr;
-    buffer.origin = nullptr;
-}
-
-} // namespace
-
-ChannelBuffer::~ChannelBuffer()
-{
-    releaseAllPlanes(*this);
-}
-
-ChannelBuffer::ChannelBuffer(ChannelBuffer&& other) noexcept
-{
-    *this = std::move(other);
-}
-
-ChannelBuffer& ChannelBuffer::operator=(ChannelBuffer&& other) noexcept
-{
-    if (this != &other)
-    {
-        releaseAllPlanes(*this);
-        pixelType = other.pixelType;
-        halfPlane = std::exchange(other.halfPlane, {});
-        floatPlane = std::exchange(other.floatPlane, {});
-        uintPlane = std::exchange(other.uintPlane, {});
-        data = std::exchange(other.data, nullptr);
-        originOffset = other.originOffset;
-        origin = std::exchange(other.origin, nullptr);
-        name = other.name;
-        bytesPerPixel = other.bytesPerPixel;
-    }
-    return *this;
-}
-
-int32_t bytesPerSample(int32_t pixelType)
-{
-    switch (pixelType)
-    {
-    case Imf::UINT: return 4;
-    case Imf::HALF: return 2;
-    case Imf::FLOAT: return 4;
-    default: return 0;
-    }
-}
-
-void allocatePlane(ChannelBuffer& buffer, int32_t width, int32_t height, int32_t minX, int32_t minY)
-{
-    switch (buffer.pixelType)
-    {
-    case Imf::UINT: buffer.data = allocate(buffer.uintPlane, width, height); break;
-    case Imf::HALF: buffer.data = allocate(buffer.halfPlane, width, height); break;
-    case Imf::FLOAT: buffer.data = allocate(buffer.floatPlane, width, height); break;
-    default: buffer.data = nullptr; break;
-    }
-    buffer.bytesPerPixel = bytesPerSample(buffer.pixelType);
-    buffer.originOffset = (int64_t(minY) * width + minX) * buffer.bytesPerPixel;
-    // The origin may lie outside the plane; it is only ever offset back into it by data-window coordinates.
-    buffer.origin = buffer.data ? reinterpret_cast<char*>(reinterpret_cast<intptr_t>(buffer.data) -
-                                                          intptr_t(buffer.originOffset))
-                                : nullptr;
-}
-
-const void* activePlane(const ChannelBuffer& buffer)
-{
-    switch (buffer.pixelType)
-    {
-    case Imf::UINT: return buffer.uintPlane.samples;
-    case Imf::HALF: return buffer.halfPlane.samples;
-    case Imf::FLOAT: return buffer.floatPlane.samples;
-    default: return nullptr;
-    }
+    return buffer.plane ? buffer.plane.get_deleter().bytes : 0;
 }
 
 float sampleAsFloat(const ChannelBuffer& buffer, int32_t x, int32_t y)
 {
-    switch (buffer.pixelType)
+    size_t      size = bytesPerSample(buffer.type);
+    const char* sample = buffer.plane.get() + (size_t(y) * size_t(buffer.width) + size_t(x)) * size;
+    switch (buffer.type)
     {
-    case Imf::UINT: return float(buffer.uintPlane.samples[int64_t(y) * buffer.uintPlane.width + x]);
     case Imf::HALF:
     {
+        uint16_t bits;
+        std::memcpy(&bits, sample, 2);
         half value;
-        value.setBits(buffer.halfPlane.samples[int64_t(y) * buffer.halfPlane.width + x]);
+        value.setBits(bits);
         return float(value);
     }
-    case Imf::FLOAT: return buffer.floatPlane.samples[int64_t(y) * buffer.floatPlane.width + x];
-    default: return 0.0f;
+    case Imf::FLOAT:
+    {
+        float value;
+        std::memcpy(&value, sample, 4);
+        return value;
+    }
+    default:
+    {
+        uint32_t value;
+        std::memcpy(&value, sample, 4);
+        return float(value);
+    }
     }
 }
 
-Imf::Slice librarySlice(const ChannelBuffer& buffer)
+Imf::Slice librarySlice(const ChannelBuffer& buffer, const Imath::Box2i& window)
 {
-    size_t width = size_t(buffer.pixelType == Imf::HALF    ? buffer.halfPlane.width
-                          : buffer.pixelType == Imf::FLOAT ? buffer.floatPlane.width
-                                                           : buffer.uintPlane.width);
-    return Imf::Slice(Imf::PixelType(buffer.pixelType), buffer.origin, size_t(buffer.bytesPerPixel),
-                      size_t(buffer.bytesPerPixel) * width, 1, 1, 0.0, false, false);
+    return planeSlice(buffer.type, buffer.plane.get(), window);
 }
 
-PlaneTarget planeTarget(const ChannelBuffer& buffer, const char* channel)
+PlaneTarget planeTarget(const ChannelBuffer& buffer)
 {
-    size_t width = size_t(buffer.pixelType == Imf::HALF    ? buffer.halfPlane.width
-                          : buffer.pixelType == Imf::FLOAT ? buffer.floatPlane.width
-                                                           : buffer.uintPlane.width);
-    size_t height = size_t(buffer.pixelType == Imf::HALF    ? buffer.halfPlane.height
-                           : buffer.pixelType == Imf::FLOAT ? buffer.floatPlane.height
-                                                            : buffer.uintPlane.height);
-    return PlaneTarget{channel, Imf::PixelType(buffer.pixelType), buffer.data,
-                       width * height * size_t(buffer.bytesPerPixel)};
+    return PlaneTarget{buffer.name, buffer.type, buffer.plane.get(), planeBytes(buffer)};
 }
 
 void releaseUnusedPlaneMemory()

@@ -125,15 +125,9 @@ void readWithTheLibrary(Imf::MultiPartInputFile& library, int part, const std::v
 {
     Imf::InputPart      input(library, part);
     const Imath::Box2i& window = input.header().dataWindow();
-    const uintptr_t     width = uintptr_t(int64_t(window.max.x) - window.min.x + 1);
     Imf::FrameBuffer    frameBuffer;
     for (const PlaneTarget& target : targets)
-    {
-        uintptr_t size = bytesPerSample(target.type);
-        uintptr_t origin = uintptr_t(target.samples) -
-                           (uintptr_t(intptr_t(window.min.y)) * width + uintptr_t(intptr_t(window.min.x))) * size;
-        frameBuffer.insert(target.channel, Imf::Slice(target.type, reinterpret_cast<char*>(origin), size, size * width));
-    }
+        frameBuffer.insert(target.channel, planeSlice(target.type, target.samples, window));
     input.setFrameBuffer(frameBuffer);
     input.readPixels(window.min.y, window.max.y);
 }
@@ -143,6 +137,15 @@ void readWithTheLibrary(Imf::MultiPartInputFile& library, int part, const std::v
 size_t bytesPerSample(Imf::PixelType type)
 {
     return type == Imf::HALF ? 2 : 4;
+}
+
+Imf::Slice planeSlice(Imf::PixelType type, char* samples, const Imath::Box2i& window)
+{
+    uintptr_t size = bytesPerSample(type);
+    uintptr_t width = uintptr_t(int64_t(window.max.x) - window.min.x + 1);
+    uintptr_t origin =
+        uintptr_t(samples) - (uintptr_t(intptr_t(window.min.y)) * width + uintptr_t(intptr_t(window.min.x))) * size;
+    return Imf::Slice(type, reinterpret_cast<char*>(origin), size, size * width);
 }
 
 // An input stream of the library on the open file: reads at a position of its own, and fails as the library's own

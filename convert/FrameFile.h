@@ -3,6 +3,8 @@
 
 #include "zqshared/zqFile.h"
 
+#include <ImathBox.h>
+#include <ImfFrameBuffer.h>
 #include <ImfMultiPartInputFile.h>
 #include <ImfPixelType.h>
 
@@ -61,3 +63,8 @@ private:
 
 /// The bytes of one sample of a pixel type.
 size_t bytesPerSample(Imf::PixelType type);
+
+/// The library's slice over a plane of samples that holds window row after row. Its origin, where sample (0, 0)
+/// would lie, may be far outside the plane; it is placed by integer arithmetic and only ever offset back into the
+/// plane by the library, with coordinates inside window.
+Imf::Slice planeSlice(Imf::PixelType type, char* samples, const Imath::Box2i& window);

@@ -155,26 +155,26 @@ void growBox(Imath::Box2i& box, const T* plane, int32_t width, int32_t height, c
 // Grows box by the non-empty samples of one buffer, looking only outside the box.
 void growBoxByBuffer(Imath::Box2i& box, const ChannelBuffer& buffer, int32_t width, int32_t height)
 {
-    if (!activePlane(buffer))
+    if (!buffer.plane)
         return;
     bool compare = comparesWithTopLeft(buffer.name.c_str());
-    switch (buffer.pixelType)
+    switch (buffer.type)
     {
     case Imf::HALF:
     {
-        const uint16_t* plane = buffer.halfPlane.samples;
+        const uint16_t* plane = reinterpret_cast<const uint16_t*>(buffer.plane.get());
         growBox(box, plane, width, height, HalfTest{compare ? plane[0] : uint16_t(0)});
         break;
     }
     case Imf::FLOAT:
     {
-        const uint32_t* plane = reinterpret_cast<const uint32_t*>(buffer.floatPlane.samples);
+        const uint32_t* plane = reinterpret_cast<const uint32_t*>(buffer.plane.get());
         growBox(box, plane, width, height, FloatTest{compare ? plane[0] : 0u});
         break;
     }
     case Imf::UINT:
     {
-        const uint32_t* plane = buffer.uintPlane.samples;
+        const uint32_t* plane = reinterpret_cast<const uint32_t*>(buffer.plane.get());
         growBox(box, plane, width, height, UintTest{compare, float(plane[0])});
         break;
     }
@@ -202,8 +202,9 @@ bool comparesWithTopLeft(const char* channelName)
            (length >= 2 && std::strcmp(channelName + length - 2, ".A") == 0);
 }
 
-Imath::Box2i findCropWindow(int32_t height, int32_t width, int32_t bufferCount, const ChannelBuffer* buffers)
+Imath::Box2i findCropWindow(int32_t height, int32_t width, const std::vector<ChannelBuffer>& buffers)
 {
+    const int32_t bufferCount = int32_t(buffers.size());
     // The window is the union of the channels' boxes, so the channels can be searched on several threads, each
     // growing a box of its own; small frames are not worth a thread.
     Imath::Box2i box;
@@ -215,7 +216,7 @@ Imath::Box2i findCropWindow(int32_t height, int32_t width, int32_t bufferCount, 
         std::atomic<int32_t>      next{0};
         auto                      work = [&](Imath::Box2i& own) {
             for (int32_t b = next++; b < bufferCount; b = next++)
-                growBoxByBuffer(own, buffers[b], width, height);
+                growBoxByBuffer(own, buffers[size_t(b)], width, height);
         };
         if (tasks == 1)
             work(boxes[0]);

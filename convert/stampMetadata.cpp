@@ -1,6 +1,7 @@
 // Stamping of the farm metadata and the collected attributes into an output header.
 #include "convert/stampMetadata.h"
 
+#include "convert/collectHeaderAttributes.h"
 #include "zqshared/zqTime.h"
 
 #include <ImfFloatAttribute.h>
@@ -14,12 +15,9 @@ const char* const kApplicationTag = "zqCropExr";
 
 namespace {
 
-// Inserts attribute under name, replacing whatever the header holds under that name, whatever its type.
-template <typename Attribute>
-void replace(Imf::Header& header, const char* name, const Attribute& attribute)
+void replace(Imf::Header& header, const char* name, const Imf::Attribute& attribute)
 {
-    header.erase(name);
-    header.insert(name, attribute);
+    replaceAttribute(header, name, attribute);
 }
 
 void insertEntry(Imf::Header& header, const MetadataAttribute& entry)

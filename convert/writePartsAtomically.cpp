@@ -1,6 +1,7 @@
 // Writing of a scan-line multi-part file through a temporary file that replaces the target only when complete.
 #include "convert/writePartsAtomically.h"
 
+#include "convert/FrameFile.h"
 #include "zqshared/zqFile.h"
 #include "zqshared/zqPath.h"
 
@@ -141,24 +142,22 @@ void writeParts(Stream& stream, const std::vector<Imf::Header>& headers, const s
     stream.finish();
 }
 
-size_t sampleBytes(Imf::PixelType type)
-{
-    return type == Imf::HALF ? 2 : 4;
-}
-
 // The first row of rows [y0, y1] of a strip where a channel's read samples differ from the meant ones, or -1 with
 // x unset. The strip holds width samples a row, from the data window's first column.
 int firstDifference(const Imf::Slice& meant, const std::vector<char>& strip, const Imath::Box2i& window, int y0,
                     int y1, int& x)
 {
-    const size_t size = sampleBytes(meant.type);
+    const size_t size = bytesPerSample(meant.type);
     const size_t width = size_t(window.max.x - window.min.x + 1);
     for (int y = y0; y <= y1; ++y)
     {
         const char* read = strip.data() + size_t(y - y0) * width * size;
         for (int column = window.min.x; column <= window.max.x; ++column, read += size)
         {
-            const char* sample = meant.base + int64_t(column) * int64_t(meant.xStride) + int64_t(y) * int64_t(meant.yStride);
+            // The slice's origin may lie far outside its plane: the address is formed in integers.
+            const char* sample = reinterpret_cast<const char*>(uintptr_t(meant.base) +
+                                                               uintptr_t(intptr_t(column)) * uintptr_t(meant.xStride) +
+                                                               uintptr_t(intptr_t(y)) * uintptr_t(meant.yStride));
             if (std::memcmp(sample, read, size) != 0)
             {
                 x = column;
@@ -186,11 +185,9 @@ QString verifyPart(Imf::MultiPartInputFile& file, int p, const Imf::Header& head
         {
             if (!part.header().channels().findChannel(it.name()))
                 return QStringLiteral("part %1 has no channel \"%2\"").arg(p).arg(QString::fromUtf8(it.name()));
-            size_t size = sampleBytes(it.slice().type);
-            strips.emplace_back(width * size_t(y1 - y0 + 1) * size);
-            // The slice's origin lies before the strip, so that data-window coordinates address it.
-            intptr_t origin = intptr_t(strips.back().data()) - (intptr_t(y0) * intptr_t(width) + window.min.x) * intptr_t(size);
-            readBuffer.insert(it.name(), Imf::Slice(it.slice().type, reinterpret_cast<char*>(origin), size, size * width));
+            strips.emplace_back(width * size_t(y1 - y0 + 1) * bytesPerSample(it.slice().type));
+            readBuffer.insert(it.name(), planeSlice(it.slice().type, strips.back().data(),
+                                                    Imath::Box2i(Imath::V2i(window.min.x, y0), Imath::V2i(window.max.x, y1))));
         }
         part.setFrameBuffer(readBuffer);
         part.readPixels(y0, y1);

@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr int64_t kMemoryLimitMegabytes = 8000;
-
 // The progress line: the template with %d as the share of slots done and %% as one percent sign.
 QByteArray progressLine(const QString& progressTemplate, int64_t done, int64_t slotCount)
 {

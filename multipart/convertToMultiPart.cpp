@@ -94,16 +94,16 @@ int64_t pixelMegabytes(const Imf::MultiPartInputFile& input)
 }
 
 // The number of layers of a part's channels: the colour channels R, G, B, A count as one.
-int layerCount(const Imf::Header& header, bool& hasCryptomatte)
+int layerCount(const Imf::Header& header, bool& hasIdData)
 {
     _zqStringList layers;
     for (Imf::ChannelList::ConstIterator it = header.channels().begin(); it != header.channels().end(); ++it)
     {
-        _zqString8_allSize<500> name(it.name());
+        std::string name = it.name();
         normalizeChannelName(name);
         layers.append(name.c_str(), true, true);
-        if (name.indexOf("Crypto", 0) >= 0)
-            hasCryptomatte = true;
+        if (name.find("Crypto") != std::string::npos)
+            hasIdData = true;
     }
     std::string colour;
     for (const char* letter : {"R", "G", "B", "A"})
@@ -142,7 +142,7 @@ std::optional<ImagePluginResult> readFirstPart(const Imf::MultiPartInputFile& in
     layout.negativeWindow = isNegative(layout.first.dataWindow);
     layout.allScanline = !header.hasTileDescription();
     layout.subsampled = hasSubsampledChannel(header);
-    layout.first.hasCryptomatte = hasIdManifest(header);
+    layout.first.hasIdData = hasIdManifest(header);
     try
     {
         if (header.hasType())
@@ -176,7 +176,7 @@ std::optional<ImagePluginResult> scanOtherParts(const Imf::MultiPartInputFile& i
                 layout.first.alreadyCropped || sizesDiffer(header.dataWindow(), header.displayWindow());
             layout.negativeWindow = layout.negativeWindow || isNegative(header.dataWindow());
             layout.subsampled = layout.subsampled || hasSubsampledChannel(header);
-            layout.first.hasCryptomatte = layout.first.hasCryptomatte || hasIdManifest(header);
+            layout.first.hasIdData = layout.first.hasIdData || hasIdManifest(header);
         }
     }
     catch (const std::exception& error)
@@ -207,7 +207,7 @@ ImagePluginResult convertToMultiPart(FrameFile& frame, FrameJob& job)
         return *failed;
     if (!input.partComplete(0))
         return WrongFileSize;
-    layout.layers = layerCount(layout.first.header, layout.first.hasCryptomatte);
+    layout.layers = layerCount(layout.first.header, layout.first.hasIdData);
     if (std::optional<ImagePluginResult> failed = scanOtherParts(input, job, layout))
         return *failed;
 
@@ -246,7 +246,7 @@ ImagePluginResult convertToMultiPart(FrameFile& frame, FrameJob& job)
     if (layout.parts != 1)
     {
         frame.setScratchLimit((job.memoryLimitMegabytes - megabytes) * 1048576);
-        return cropMultiPartInput(frame, MultiPartFacts{layout.isDeep, layout.allScanline, layout.first.hasCryptomatte},
+        return cropMultiPartInput(frame, MultiPartFacts{layout.allScanline, layout.first.hasIdData},
                                   job);
     }
     frame.setScratchLimit((job.memoryLimitMegabytes - megabytes) * 1048576);

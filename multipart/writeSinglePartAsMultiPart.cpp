@@ -38,7 +38,7 @@ bool isColourChannel(const char* name)
 // Whether a channel is read: every channel, or of a Cryptomatte frame only the colour channels.
 bool isRead(const SinglePartLayout& layout, const char* name)
 {
-    return !layout.hasCryptomatte || isColourChannel(name);
+    return !layout.hasIdData || isColourChannel(name);
 }
 
 // One buffer per channel in channel-list order, a plane for each channel that is read, and the read targets over
@@ -49,20 +49,13 @@ bool allocateChannelBuffers(const SinglePartLayout& layout, std::vector<ChannelB
     const Imath::Box2i&     window = layout.dataWindow;
     const Imf::ChannelList& channels = layout.header.channels();
     for (Imf::ChannelList::ConstIterator it = channels.begin(); it != channels.end(); ++it)
-        buffers.emplace_back();
-    size_t i = 0;
-    for (Imf::ChannelList::ConstIterator it = channels.begin(); it != channels.end(); ++it, ++i)
     {
-        ChannelBuffer& buffer = buffers[i];
-        buffer.name.set(it.name());
-        buffer.pixelType = it.channel().type;
+        buffers.push_back(ChannelBuffer{it.name(), it.channel().type, 0, 0, {}});
         if (!isRead(layout, it.name()))
             continue;
-        allocatePlane(buffer, window.max.x - window.min.x + 1, window.max.y - window.min.y + 1, window.min.x,
-                      window.min.y);
-        if (!buffer.data)
+        if (!allocatePlane(buffers.back(), window.max.x - window.min.x + 1, window.max.y - window.min.y + 1))
             return false;
-        targets.push_back(planeTarget(buffer, it.name()));
+        targets.push_back(planeTarget(buffers.back()));
     }
     releaseUnusedPlaneMemory();
     return true;
@@ -81,11 +74,10 @@ bool buildOutputParts(const Imf::MultiPartInputFile& input, const SinglePartLayo
     int32_t partCount = groupChannelsIntoParts(entries, defaultView);
 
     parts.frameBuffers.resize(size_t(partCount));
+    parts.headers.reserve(size_t(partCount));
     for (int32_t p = 0; p < partCount; ++p)
     {
-        parts.headers.emplace_back(layout.displayWindow, layout.dataWindow, inputHeader.pixelAspectRatio(),
-                                   inputHeader.screenWindowCenter(), inputHeader.screenWindowWidth(),
-                                   Imf::INCREASING_Y, Imf::ZIPS_COMPRESSION);
+        parts.headers.push_back(scanlineOutputHeader(inputHeader));
         parts.headers.back().setName("");
     }
     // The input's own attributes, whatever their type, go with the first part.
@@ -97,10 +89,10 @@ bool buildOutputParts(const Imf::MultiPartInputFile& input, const SinglePartLayo
     {
         const ChannelEntry& entry = entries[k];
         Imf::Header&        header = parts.headers[size_t(entry.part)];
-        header.channels().insert(entry.fullName, Imf::Channel(Imf::PixelType(buffers[k].pixelType), 1, 1, false));
+        header.channels().insert(entry.fullName, Imf::Channel(buffers[k].type, 1, 1, false));
         if (!entry.view.empty())
             header.setView(entry.view);
-        parts.frameBuffers[size_t(entry.part)].insert(entry.fullName, librarySlice(buffers[k]));
+        parts.frameBuffers[size_t(entry.part)].insert(entry.fullName, librarySlice(buffers[k], layout.dataWindow));
     }
     for (Imf::Header& header : parts.headers)
         header.setType("scanlineimage");
@@ -133,8 +125,8 @@ void chooseWrittenWindow(const SinglePartLayout& layout, const std::vector<Chann
         return;
     }
     const Imath::Box2i& dataWindow = layout.dataWindow;
-    Imath::Box2i crop = findCropWindow(dataWindow.max.y - dataWindow.min.y + 1, dataWindow.max.x - dataWindow.min.x + 1,
-                                       int32_t(buffers.size()), buffers.data());
+    Imath::Box2i crop =
+        findCropWindow(dataWindow.max.y - dataWindow.min.y + 1, dataWindow.max.x - dataWindow.min.x + 1, buffers);
     printMessage(job, cropLine("    EXR convert to multipart + cropped:  ", crop,
                                keptShare(crop, layout.displayWindow)));
     Imath::Box2i window(dataWindow.min + crop.min, dataWindow.min + crop.max);
@@ -153,14 +145,14 @@ ImagePluginResult writeSinglePartAsMultiPart(FrameFile& frame, const SinglePartL
     if (!allocateChannelBuffers(layout, buffers, targets))
         return MemoryAllocationFailed;
     OutputParts parts;
-    if (!layout.hasCryptomatte && !buildOutputParts(frame.headers(), layout, buffers, parts))
+    if (!layout.hasIdData && !buildOutputParts(frame.headers(), layout, buffers, parts))
         return UnhandledCError;
 
     // Every pixel is read before anything is written.
     if (std::optional<ImagePluginResult> failed = readPixels(frame, targets, job))
         return *failed;
 
-    if (layout.hasCryptomatte)
+    if (layout.hasIdData)
     {
         printMessage(job, QStringLiteral("   We do not resave Deep Data or Cryptomatte images."));
         return copyUnchangedFrame(job, frame.file(), Ok);

@@ -10,7 +10,7 @@
 /// What the layout analysis found out about a single-part frame.
 struct SinglePartLayout
 {
-    bool         hasCryptomatte = false; ///< a channel's layer name contains "Crypto"
+    bool         hasIdData = false;      ///< Cryptomatte channels (a layer name containing "Crypto") or an ID manifest
     bool         alreadyCropped = false; ///< the data window's size differs from the display window's
     Imath::Box2i dataWindow;             ///< the part's data window
     Imath::Box2i displayWindow;          ///< the part's display window

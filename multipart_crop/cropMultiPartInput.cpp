@@ -43,7 +43,6 @@ struct ColourIndices
 struct MultiPartFrame
 {
     std::vector<ChannelBuffer>    table;                  ///< channel k of the file in record k
-    int32_t                       channels = 0;           ///< records entered
     std::vector<Imf::Header>      headers;                ///< one output header per part
     std::vector<Imf::FrameBuffer> frameBuffers;           ///< one frame buffer per part
     std::vector<std::vector<PlaneTarget>> targets;        ///< per part, where its channels are read to
@@ -55,22 +54,10 @@ struct MultiPartFrame
     int32_t height() const { return dataWindow.max.y - dataWindow.min.y + 1; }
 };
 
-int32_t totalChannelCount(const Imf::MultiPartInputFile& input)
-{
-    int32_t count = 0;
-    for (int p = 0; p < input.parts(); ++p)
-        for (Imf::ChannelList::ConstIterator it = input.header(p).channels().begin();
-             it != input.header(p).channels().end(); ++it)
-            ++count;
-    return count;
-}
-
 // A scan-line output header with the input part's geometry, name, view and every attribute of its own.
 Imf::Header outputHeaderFor(const Imf::Header& header)
 {
-    Imf::Header output(header.displayWindow(), header.dataWindow(), header.pixelAspectRatio(),
-                       header.screenWindowCenter(), header.screenWindowWidth(), Imf::INCREASING_Y,
-                       Imf::ZIPS_COMPRESSION);
+    Imf::Header output = scanlineOutputHeader(header);
     collectHeaderAttributes(header, output);
     if (header.hasName())
         output.setName(header.name());
@@ -86,23 +73,19 @@ void enterChannels(const Imf::Header& header, bool readPixels, const MultiPartFa
 {
     Imf::Header&      output = frame.headers.back();
     Imf::FrameBuffer& frameBuffer = frame.frameBuffers.back();
-    for (Imf::ChannelList::ConstIterator it = header.channels().begin(); it != header.channels().end();
-         ++it, ++frame.channels)
+    for (Imf::ChannelList::ConstIterator it = header.channels().begin(); it != header.channels().end(); ++it)
     {
-        ChannelBuffer& buffer = frame.table[size_t(frame.channels)];
-        buffer.name.set(it.name());
-        colours.note(it.name(), frame.channels);
-        buffer.pixelType = it.channel().type;
-        if (facts.hasCryptomatte && !colours.contains(frame.channels))
+        int32_t k = int32_t(frame.table.size());
+        frame.table.push_back(ChannelBuffer{it.name(), it.channel().type, 0, 0, {}});
+        ChannelBuffer& buffer = frame.table.back();
+        colours.note(it.name(), k);
+        if (facts.hasIdData && !colours.contains(k))
             continue;
         output.channels().insert(it.name(), it.channel());
-        if (!readPixels)
-            continue;
-        allocatePlane(buffer, frame.width(), frame.height(), frame.dataWindow.min.x, frame.dataWindow.min.y);
-        if (buffer.data)
+        if (readPixels && allocatePlane(buffer, frame.width(), frame.height()))
         {
-            frameBuffer.insert(it.name(), librarySlice(buffer));
-            frame.targets.back().push_back(planeTarget(buffer, it.name()));
+            frameBuffer.insert(it.name(), librarySlice(buffer, frame.dataWindow));
+            frame.targets.back().push_back(planeTarget(buffer));
         }
     }
 }
@@ -112,14 +95,6 @@ void enterChannels(const Imf::Header& header, bool readPixels, const MultiPartFa
 std::optional<ImagePluginResult> enterParts(const Imf::MultiPartInputFile& input, const MultiPartFacts& facts,
                                             MultiPartFrame& frame, FrameJob& job)
 {
-    try
-    {
-        frame.table.resize(size_t(totalChannelCount(input)));
-    }
-    catch (const std::length_error& error)
-    {
-        return failWith(job, UnsupportedFormat, error);
-    }
     ColourIndices colours;
     for (int i = 0; i < input.parts(); ++i)
     {
@@ -147,9 +122,9 @@ std::optional<ImagePluginResult> enterParts(const Imf::MultiPartInputFile& input
         }
         frame.alreadyCropped = frame.width() != frame.displayWindow.max.x - frame.displayWindow.min.x + 1 ||
                                frame.height() != frame.displayWindow.max.y - frame.displayWindow.min.y + 1;
-        bool copiedThrough = frame.alreadyCropped || facts.isDeep || facts.hasCryptomatte;
+        bool copiedThrough = frame.alreadyCropped || facts.hasIdData;
         enterChannels(header, !copiedThrough, facts, colours, frame);
-        if (facts.hasCryptomatte)
+        if (facts.hasIdData)
             break;
     }
     return std::nullopt;
@@ -196,13 +171,13 @@ ImagePluginResult cropMultiPartInput(FrameFile& file, const MultiPartFacts& fact
     MultiPartFrame frame;
     if (std::optional<ImagePluginResult> ended = enterParts(file.headers(), facts, frame, job))
         return *ended == Ok ? copyUnchangedFrame(job, file.file(), Ok) : *ended;
-    if (frame.alreadyCropped || facts.isDeep || facts.hasCryptomatte)
+    if (frame.alreadyCropped || facts.hasIdData)
     {
         printMessage(job, QStringLiteral("openEXR: Copy only (already cropped and multipart or DeepData)."));
         return copyUnchangedFrame(job, file.file(), Ok);
     }
-    for (int32_t r = 0; r < frame.channels; ++r)
-        if (!activePlane(frame.table[size_t(r)]))
+    for (const ChannelBuffer& buffer : frame.table)
+        if (!buffer.plane)
             return MemoryAllocationFailed;
     releaseUnusedPlaneMemory();
 
@@ -210,7 +185,7 @@ ImagePluginResult cropMultiPartInput(FrameFile& file, const MultiPartFacts& fact
     if (std::optional<ImagePluginResult> failed = readParts(file, frame, job))
         return *failed;
 
-    Imath::Box2i crop = findCropWindow(frame.height(), frame.width(), frame.channels, frame.table.data());
+    Imath::Box2i crop = findCropWindow(frame.height(), frame.width(), frame.table);
     if (cropGainsNothing(crop, frame.width(), frame.height()) && facts.allScanline)
     {
         printMessage(job, QStringLiteral("openEXR: Copy only (already in scanline-mode and multipart, crop not "

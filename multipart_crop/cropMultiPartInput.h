@@ -8,9 +8,8 @@
 /// What the layout analysis found out about a multi-part frame.
 struct MultiPartFacts
 {
-    bool isDeep = false;         ///< the first part holds deep data
     bool allScanline = true;     ///< no part is tiled
-    bool hasCryptomatte = false; ///< a channel of the first part belongs to a Cryptomatte layer
+    bool hasIdData = false;      ///< Cryptomatte channels in the first part, or an ID manifest in any part
 };
 
 /// Checks that all parts share one geometry, reads every part, finds one crop window over all channels and

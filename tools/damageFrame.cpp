@@ -175,8 +175,8 @@ void fakeOffsets(std::string& bytes)
             bytes[size_t(table + uint64_t(i) * 8 + uint64_t(b))] = char((table >> (8 * b)) & 0xff);
 }
 
-// Sets every chunk offset to 0, after checking that the tables were found where the first chunk starts.
-void zeroOffsets(std::string& bytes)
+// Where the chunk offset tables start and end, after checking that the tables were found where the first chunk starts.
+std::pair<size_t, size_t> offsetTables(const std::string& bytes)
 {
     ByteReader           in(bytes);
     std::vector<RawPart> parts = readHeaders(in);
@@ -188,8 +188,22 @@ void zeroOffsets(std::string& bytes)
     for (int64_t i = 0; i < entries; ++i)
         firstChunk = std::min(firstChunk, in.uint64());
     if (firstChunk != in.position())
-        throw RecipeError("zero-offsets: the chunk offset tables are not where they were expected");
-    std::fill(bytes.begin() + std::ptrdiff_t(tableStart), bytes.begin() + std::ptrdiff_t(in.position()), '\0');
+        throw RecipeError("the chunk offset tables are not where they were expected");
+    return {tableStart, in.position()};
+}
+
+// Sets every chunk offset to 0, swaps the first two, or points the first past the file's end.
+void damageOffsets(std::string& bytes, const Damage& damage)
+{
+    auto [start, end] = offsetTables(bytes);
+    if (damage.zeroOffsets)
+        std::fill(bytes.begin() + std::ptrdiff_t(start), bytes.begin() + std::ptrdiff_t(end), '\0');
+    if (damage.swapOffsets && end - start >= 16)
+        std::swap_ranges(bytes.begin() + std::ptrdiff_t(start), bytes.begin() + std::ptrdiff_t(start + 8),
+                         bytes.begin() + std::ptrdiff_t(start + 8));
+    if (damage.offsetPastEnd)
+        for (size_t b = 0; b < 8; ++b)
+            bytes[start + b] = char(((bytes.size() + 1000) >> (8 * b)) & 0xff);
 }
 
 std::string garbageText()
@@ -203,7 +217,8 @@ std::string garbageText()
 
 void damageFrame(const std::string& path, const Damage& damage)
 {
-    if (!damage.garbage && !damage.zeroOffsets && !damage.truncate && damage.pixels != PixelData::Fake)
+    bool offsets = damage.zeroOffsets || damage.swapOffsets || damage.offsetPastEnd;
+    if (!damage.garbage && !offsets && !damage.truncate && damage.pixels != PixelData::Fake)
         return;
     std::string bytes = garbageText();
     if (!damage.garbage)
@@ -213,8 +228,8 @@ void damageFrame(const std::string& path, const Damage& damage)
     }
     if (damage.pixels == PixelData::Fake)
         fakeOffsets(bytes);
-    if (damage.zeroOffsets)
-        zeroOffsets(bytes);
+    if (offsets)
+        damageOffsets(bytes, damage);
     if (damage.truncate)
     {
         int64_t keep = *damage.truncate >= 0 ? *damage.truncate : int64_t(bytes.size()) + *damage.truncate;

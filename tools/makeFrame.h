@@ -97,6 +97,8 @@ struct Damage
     PixelData              pixels = PixelData::Written; ///< whether pixels are written at all
     std::optional<int64_t> truncate;            ///< >= 0: keep that many bytes; < 0: drop that many from the end
     bool                   zeroOffsets = false; ///< every chunk offset table entry set to 0
+    bool                   swapOffsets = false; ///< the first two chunk offset table entries swapped
+    bool                   offsetPastEnd = false; ///< the first chunk offset table entry points past the file's end
     bool                   garbage = false;     ///< the file is text, not OpenEXR
 };
 

@@ -170,6 +170,8 @@ const std::pair<const char*, Handler> kSettings[] = {
 
 const std::pair<const char*, Handler> kFlags[] = {
     {"zero-offsets", [](const std::string&, PartState& s) { s.damage.zeroOffsets = true; }},
+    {"swap-offsets", [](const std::string&, PartState& s) { s.damage.swapOffsets = true; }},
+    {"offset-past-end", [](const std::string&, PartState& s) { s.damage.offsetPastEnd = true; }},
     {"garbage", [](const std::string&, PartState& s) { s.damage.garbage = true; }},
 };
 

@@ -2,7 +2,7 @@
 // frame; chunkFuzzer (built with ZQ_FUZZ_CHUNKS) takes one of the seed frames and lets the input rewrite its chunk
 // tables, chunk leaders and length: bytes 1.. are operations of 10 bytes each, a kind, an index and a value.
 //
-// Every frame is converted twice with NoOverwrite on two threads: both runs must agree, the frame must keep its
+// Every frame is converted twice with NoOverwrite on two threads under a memory limit of 1024 MB: both runs must agree, the frame must keep its
 // bytes, and nothing but the frame and its target may be left in the directory.
 #include "convert/MetadataAttributeList.h"
 #include "multipart/convertFrame.h"
@@ -186,6 +186,7 @@ std::string convertOnce(FuzzSetup& s)
     job.inputPath = s.inputPath;
     job.outputPath = s.outputPath;
     job.metadata = &s.metadata;
+    job.memoryLimitMegabytes = 1024; // what a frame may hold stays within the fuzzer's RSS limit
     int code = 0;
     try
     {
