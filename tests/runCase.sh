@@ -58,7 +58,8 @@ runTool() {
     showRun $?
     return
   fi
-  (cd "$DIR" && exec "${prefix[@]}" "$ZQ_TOOL" "${arguments[@]}") >"$DIR.out" 2>&1 &
+  # The tool runs at a lower priority, so that on a busy machine this watch still sees the file while it is open.
+  (cd "$DIR" && exec nice -n 10 "${prefix[@]}" "$ZQ_TOOL" "${arguments[@]}") >"$DIR.out" 2>&1 &
   local pid=$! tries=0 WORKER=""
   while [ -z "$WORKER" ] && [ $tries -lt 6000 ] && kill -0 "$pid" 2>/dev/null; do
     for candidate in "$pid" $(pgrep -P "$pid"); do
