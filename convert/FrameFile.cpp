@@ -263,6 +263,7 @@ bool describePart(exr_context_t context, int part, const Imf::Header& header,
         return false;
     const size_t samples = size_t(layout.width) * size_t(layout.height);
     layout.planes.assign(size_t(channels->num_channels), Plane{});
+    size_t matched = 0;
     for (int c = 0; c < channels->num_channels; ++c)
     {
         const exr_attr_chlist_entry_t& entry = channels->entries[c];
@@ -278,8 +279,12 @@ bool describePart(exr_context_t context, int part, const Imf::Header& header,
                     target.bytes != samples * size)
                     return false;
                 layout.planes[size_t(c)] = Plane{target.samples, target.bytes, size};
+                ++matched;
             }
     }
+    // Every target is a channel of the part, met once.
+    if (matched != targets.size())
+        return false;
     // A line of a plane must be addressable with Core's 32-bit stride.
     return size_t(layout.width) * 4 <= size_t(std::numeric_limits<int32_t>::max());
 }
@@ -290,6 +295,15 @@ struct DecodeState
     std::atomic<int64_t> next{0};
     std::atomic<bool>    failed{false};
     std::atomic<bool>    outOfMemory{false};
+    std::atomic<int>     firstError{EXR_ERR_SUCCESS};
+
+    void fail(exr_result_t result)
+    {
+        int none = EXR_ERR_SUCCESS;
+        firstError.compare_exchange_strong(none, int(result));
+        outOfMemory = outOfMemory || result == EXR_ERR_OUT_OF_MEMORY;
+        failed = true;
+    }
 };
 
 // Decodes one chunk with the pipeline (made on first use); false when Core refuses the chunk or its rectangle does
@@ -316,10 +330,14 @@ exr_result_t decodeChunk(exr_context_t context, int part, const PartLayout& layo
     }
     if (result != EXR_ERR_SUCCESS)
         return result;
-    // The chunk's rectangle, relative to the data window, must lie inside the planes.
+    // A chunk without data would decode to nothing and leave its samples as they were.
+    if (info.packed_size == 0 && info.unpacked_size != 0)
+        return EXR_ERR_CORRUPT_CHUNK;
+    // The chunk covers exactly its rectangle of the data window, so that the chunks together write every sample once.
     int64_t column = x0 - layout.minX, row = y0 - layout.minY;
-    if (info.width <= 0 || info.height <= 0 || column < 0 || row < 0 || column + info.width > layout.width ||
-        row + info.height > layout.height)
+    int64_t width = layout.tiled ? std::min(layout.tileWidth, layout.width - column) : layout.width;
+    int64_t height = std::min(layout.tiled ? layout.tileHeight : layout.chunkLines, layout.height - row);
+    if (info.width != width || info.height != height || width <= 0 || height <= 0)
         return EXR_ERR_CORRUPT_CHUNK;
 
     result = started ? exr_decoding_update(context, part, &info, &decoder)
@@ -375,20 +393,17 @@ public:
             for (int64_t chunk = m_state.next++; chunk < m_layout.chunks && !m_state.failed; chunk = m_state.next++)
             {
                 exr_result_t result = decodeChunk(m_context, m_part, m_layout, chunk, decoder, started);
-                if (result == EXR_ERR_OUT_OF_MEMORY)
-                    m_state.outOfMemory = true;
                 if (result != EXR_ERR_SUCCESS)
-                    m_state.failed = true;
+                    m_state.fail(result);
             }
         }
         catch (const std::bad_alloc&)
         {
-            m_state.outOfMemory = true;
-            m_state.failed = true;
+            m_state.fail(EXR_ERR_OUT_OF_MEMORY);
         }
         catch (...)
         {
-            m_state.failed = true;
+            m_state.fail(EXR_ERR_UNKNOWN);
         }
         if (started)
             exr_decoding_destroy(m_context, &decoder);
@@ -401,9 +416,9 @@ private:
     DecodeState&      m_state;
 };
 
-// Decodes every chunk of the part on the library's thread count; false when any chunk was refused. Throws
+// Decodes every chunk of the part on the library's thread count; the first refusal, or EXR_ERR_SUCCESS. Throws
 // std::bad_alloc when scratch memory could not be had.
-bool decodeWithCore(exr_context_t context, int part, const PartLayout& layout, int64_t scratchLimit)
+exr_result_t decodeWithCore(exr_context_t context, int part, const PartLayout& layout, int64_t scratchLimit)
 {
     struct LimitScope
     {
@@ -424,7 +439,7 @@ bool decodeWithCore(exr_context_t context, int part, const PartLayout& layout, i
     }
     if (state.outOfMemory)
         throw std::bad_alloc();
-    return !state.failed;
+    return exr_result_t(state.firstError.load());
 }
 
 } // namespace
@@ -463,10 +478,17 @@ void FrameFile::readPart(int part, const std::vector<PlaneTarget>& targets)
         if (m_core->context && exr_get_count(m_core->context, &parts) == EXR_ERR_SUCCESS &&
             parts == m_library->parts() && describePart(m_core->context, part, header, targets, layout))
         {
-            if (decodeWithCore(m_core->context, part, layout, m_scratchLimit))
+            exr_result_t result = decodeWithCore(m_core->context, part, layout, m_scratchLimit);
+            if (result == EXR_ERR_SUCCESS)
                 return;
+            // A chunk Core refuses is damaged. The library's read names the damage in its own words where it sees
+            // it; where it does not (it may rebuild a broken chunk table, or take a chunk without data for one whose
+            // samples it never writes), the frame still counts as damaged.
+            readWithTheLibrary(*m_library, part, targets);
+            THROW(Iex::InputExc, "Error reading pixel data from image file \"" << m_stream->fileName() << "\". "
+                                     << exr_get_default_error_message(result) << ".");
         }
     }
-    // The library reads what Core does not decode, and settles what Core refused with its own words.
+    // The library reads what Core does not decode.
     readWithTheLibrary(*m_library, part, targets);
 }

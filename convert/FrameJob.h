@@ -41,7 +41,7 @@ struct FrameJob
 {
     QString                      inputPath;                   ///< the frame file
     QString                      outputPath;                  ///< where the result goes: inputPath in place, empty for none
-    const MetadataAttributeList* metadata = nullptr;          ///< the farm entries the driver filled for this frame
+    MetadataAttributeList        metadata;                    ///< the farm entries the driver filled for this frame
     ConsoleSink                  console;                     ///< where progress and decision lines go
     bool                         verbose = true;              ///< when false, progress and decision lines are not printed
     int64_t                      memoryLimitMegabytes = 8000; ///< frames whose pixels need more are not loaded

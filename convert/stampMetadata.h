@@ -9,6 +9,6 @@
 extern const char* const kApplicationTag;
 
 /// Inserts "ZQ/dateWritten", "ZQ/dateWrittenInt", "ZQ/application", "ZQ/cropped" and "ZQ/convertedToMultiPart",
-/// then, when the list is valid, every entry in list order. Each replaces whatever the header holds under its name,
+/// then every entry of the list in order. Each replaces whatever the header holds under its name,
 /// whatever the type, so a stale attribute carried over from the input never wins over a stamp.
 void stampMetadata(Imf::Header& header, const MetadataAttributeList& list, bool cropped, bool converted);

@@ -179,7 +179,6 @@ ImagePluginResult convertOneFrame(FrameJob& job)
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     releaseStopSignals();
     Imf::setGlobalThreadCount(options.threads);
-    auto       metadata = std::make_unique<MetadataAttributeList>();
     char       type = 0;
     QByteArray message;
     while (receiveMessage(socket, type, message) && type == 'J')
@@ -187,8 +186,7 @@ ImagePluginResult convertOneFrame(FrameJob& job)
         FrameJob    job;
         QDataStream stream(message);
         stream >> job.inputPath >> job.outputPath;
-        fillFarmMetadata(*metadata, options);
-        job.metadata = metadata.get();
+        fillFarmMetadata(job.metadata, options);
         job.verify = options.verify;
         job.dryRun = options.dryRun;
         job.console = [socket](const QByteArray& text) { sendMessage(socket, 'C', text); };

@@ -120,7 +120,7 @@ void chooseWrittenWindow(const SinglePartLayout& layout, const std::vector<Chann
 {
     if (layout.alreadyCropped)
     {
-        stampMetadata(parts.headers[0], *job.metadata, true, true);
+        stampMetadata(parts.headers[0], job.metadata, true, true);
         printMessage(job, QStringLiteral("openEXR: Saving as EXR2.0 multiPart (was EXR1.0 with cropped or deep data)"));
         return;
     }
@@ -132,7 +132,7 @@ void chooseWrittenWindow(const SinglePartLayout& layout, const std::vector<Chann
     Imath::Box2i window(dataWindow.min + crop.min, dataWindow.min + crop.max);
     for (Imf::Header& header : parts.headers)
         header.dataWindow() = window;
-    stampMetadata(parts.headers[0], *job.metadata, true, true);
+    stampMetadata(parts.headers[0], job.metadata, true, true);
     printMessage(job, QStringLiteral("openEXR: Save converted multiPartOutputFile"));
 }
 

@@ -160,7 +160,7 @@ ImagePluginResult writeCropped(MultiPartFrame& frame, const zqInputFile& file, c
         header.dataWindow() = window;
         header.setType("scanlineimage");
     }
-    stampMetadata(frame.headers[0], *job.metadata, true, false);
+    stampMetadata(frame.headers[0], job.metadata, true, false);
     return saveRewrittenFrame(job, file, frame.headers, frame.frameBuffers);
 }
 

@@ -59,7 +59,7 @@ stableDump() { "$dump" "$1" | sed '/ZQ\/dateWritten/d'; }
 log "load before measuring: $(uptime)"
 loadBefore="$(cut -d' ' -f1-3 /proc/loadavg)"
 declare -a cases=()
-for variant in crop multipart full farz empty; do cases+=("HD $variant 1920 1080"); done
+for variant in crop multipart full farz empty piz dwaa; do cases+=("HD $variant 1920 1080"); done
 [ "$withUhd" = 1 ] && cases+=("UHD crop 3840 2160" "UHD multipart 3840 2160")
 log "generating frames in $work"
 for entry in "${cases[@]}"; do

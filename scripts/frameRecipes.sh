@@ -6,6 +6,7 @@
 #   farz       as crop, with a constant far-plane Z of 1e10 everywhere else
 #   multipart  as crop, one named part per layer
 #   empty      every sample 0 (the crop search's worst case)
+#   piz, dwaa  as crop, in PIZ or DWAA compression (read by the library, not by OpenEXRCore)
 # Channels: R G B A diffuse.* specular.* emission.* (HALF), Z N.* P.* (FLOAT); ZIP compression.
 
 benchChannels='R,G,B,A,{diffuse,specular,emission}.{R,G,B},Z:f,{N,P}.{X,Y,Z}:f'
@@ -22,6 +23,7 @@ benchRecipe() {
   box="$(benchBox "$2" "$3")"
   case "$variant" in
     crop) echo "size=$size channels=$benchChannels rect=$box:noise" ;;
+    piz | dwaa) echo "size=$size channels=$benchChannels rect=$box:noise compression=$variant" ;;
     full) echo "size=$size channels=$benchChannels fill=noise" ;;
     farz) echo "size=$size channels=$benchChannels fill=1e10@Z rect=$box:noise" ;;
     empty) echo "size=$size channels=$benchChannels" ;;

@@ -185,7 +185,7 @@ std::string convertOnce(FuzzSetup& s)
     FrameJob job;
     job.inputPath = s.inputPath;
     job.outputPath = s.outputPath;
-    job.metadata = &s.metadata;
+    job.metadata = s.metadata;
     job.memoryLimitMegabytes = 1024; // what a frame may hold stays within the fuzzer's RSS limit
     int code = 0;
     try
@@ -232,12 +232,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (!out.flush())
             fail("cannot write the frame");
     }
+    if (std::getenv("ZQ_FUZZ_VERBOSE"))
+        std::fprintf(stderr, "%s, %zu bytes\n", s.inputPath.toUtf8().constData(), frame.size());
     std::string first = convertOnce(s);
     std::string second = convertOnce(s);
     if (first != second)
         fail("two conversions of one frame differ:", first + " / " + second);
-    if (std::getenv("ZQ_FUZZ_VERBOSE"))
-        std::fprintf(stderr, "%zu bytes: %s\n", frame.size(), first.c_str());
     checkDirectory(s, frame);
     return 0;
 }
