@@ -4,8 +4,8 @@
 //   Reads every channel of every part of IN into channel buffers (one plane of its own type per channel, as the tool
 //   allocates them), runs findCropWindow REPETITIONS times (default 31) over all of them and prints
 //   "median SECONDS window minX minY maxX maxY".
-#include "convert/ChannelBuffer.h"
-#include "convert/findCropWindow.h"
+#include "frame/ChannelBuffer.h"
+#include "frame/findCropWindow.h"
 
 #include <ImfChannelList.h>
 #include <ImfHeader.h>

@@ -4,11 +4,11 @@
 // payload: 'J' a frame job (input and output path), 'C' console text of the frame, 'R' the frame's result.
 #include "driver/conversionWorker.h"
 
-#include "convert/MetadataAttributeList.h"
+#include "frame/MetadataAttributeList.h"
 #include "driver/jobIdText.h"
 #include "driver/localHostName.h"
 #include "driver/stopSignals.h"
-#include "multipart/convertFrame.h"
+#include "conversion/convertFrame.h"
 #include "zqshared/zqFile.h"
 
 #include <ImfThreading.h>

@@ -1,7 +1,7 @@
 // The worker process that converts the frames, so that a crash or a kill during one frame ends that frame only.
 #pragma once
 
-#include "convert/FrameJob.h"
+#include "frame/FrameJob.h"
 #include "driver/Options.h"
 
 #include <sys/types.h>

@@ -1,7 +1,7 @@
 // The console message of a conversion result code.
 #pragma once
 
-#include "convert/ImagePluginResult.h"
+#include "frame/ImagePluginResult.h"
 
 #include <QString>
 

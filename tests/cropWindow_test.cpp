@@ -1,5 +1,5 @@
 // The crop window: the fast typed search against a plain per-sample search, on random planes of every pixel type.
-#include "convert/findCropWindow.h"
+#include "frame/findCropWindow.h"
 
 #include <Imath/half.h>
 

@@ -1,7 +1,7 @@
 // Channel-name normalisation, part naming, and the split of channels into parts by layer and view.
-#include "multipart/makePartNamesUnique.h"
-#include "multipart/normalizeChannelName.h"
-#include "multipart_crop/channelEntries.h"
+#include "conversion/makePartNamesUnique.h"
+#include "conversion/normalizeChannelName.h"
+#include "conversion/channelEntries.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@ paths=(); for path in "$@"; do [ -e "$path" ] && paths+=("$path"); done
 [ ${#paths[@]} -gt 0 ] || { echo "skipped: none of $* exists"; exit 77; }
 work="$(mktemp -d /tmp/zqrobust.XXXXXX)"; trap 'rm -rf "$work"' EXIT
 # AddressSanitizer reserves terabytes of address space for its shadow: its build runs without the address limit.
-limit=(prlimit --as=4294967296 --); ldd "$tool" | grep -q libasan && limit=()
+limit=(prlimit --as=4294967296 --); ldd "$tool" | grep libasan >/dev/null && limit=()
 runs=0 failures=0
 while IFS= read -r input; do
   for noOverwrite in false true; do
@@ -19,7 +19,7 @@ while IFS= read -r input; do
     output="$("${limit[@]}" timeout 60 "$tool" "$work/run/f." .exr 1 1 1 0 false $noOverwrite 2>&1)"
     code=$?
     [ $code -eq 0 ] || problems+=" exit $code;"
-    printf '%s\n' "$output" | tail -n2 | head -n1 | grep -q '^    ' || problems+=" no result line;"
+    printf '%s\n' "$output" | tail -n2 | head -n1 | grep '^    ' >/dev/null || problems+=" no result line;"
     ls -A "$work/run" | grep -q 'zqtmp$' && problems+=" temporary file left;"
     written="$work/run/f.0001.exr"
     if [ $noOverwrite = true ]; then

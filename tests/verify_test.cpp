@@ -1,5 +1,5 @@
 // The read-back comparison of --verify, on a written file and on a copy of it with one sample changed.
-#include "convert/writePartsAtomically.h"
+#include "frame/writePartsAtomically.h"
 
 #include <ImfChannelList.h>
 #include <ImfInputPart.h>

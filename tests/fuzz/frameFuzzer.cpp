@@ -4,8 +4,8 @@
 //
 // Every frame is converted twice with NoOverwrite on two threads under a memory limit of 1024 MB: both runs must agree, the frame must keep its
 // bytes, and nothing but the frame and its target may be left in the directory.
-#include "convert/MetadataAttributeList.h"
-#include "multipart/convertFrame.h"
+#include "frame/MetadataAttributeList.h"
+#include "conversion/convertFrame.h"
 
 #include <ImfThreading.h>
 #include <openexr.h>

@@ -1,0 +1,50 @@
+// One channel of one image part held in memory: its name, its sample type and, when it is read, one plane.
+#pragma once
+
+#include "frame/FrameFile.h"
+
+#include <ImathBox.h>
+#include <ImfFrameBuffer.h>
+#include <ImfPixelType.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+/// Gives a plane back to the plane pool.
+struct PlaneRelease
+{
+    size_t bytes = 0; ///< the plane's size
+    /// Returns block to the pool.
+    void operator()(char* block) const;
+};
+
+/// One channel in memory. The plane holds width x height samples of the channel's type, row after row from the data
+/// window's top-left sample; a channel that is not read has none.
+struct ChannelBuffer
+{
+    std::string                           name;             ///< the channel's whole name
+    Imf::PixelType                        type = Imf::HALF; ///< sample type
+    int32_t                               width = 0;        ///< columns of the plane, 0 without one
+    int32_t                               height = 0;       ///< rows of the plane, 0 without one
+    std::unique_ptr<char[], PlaneRelease> plane;            ///< the samples; null when the channel is not read
+};
+
+/// Gives buffer a plane of width x height samples from the plane pool; false (and no plane) when it cannot be had.
+bool allocatePlane(ChannelBuffer& buffer, int32_t width, int32_t height);
+
+/// The bytes of buffer's plane.
+size_t planeBytes(const ChannelBuffer& buffer);
+
+/// The sample at column x, row y of the plane as a float.
+float sampleAsFloat(const ChannelBuffer& buffer, int32_t x, int32_t y);
+
+/// The library slice of a buffer's plane for a part whose data window is window.
+Imf::Slice librarySlice(const ChannelBuffer& buffer, const Imath::Box2i& window);
+
+/// The read target of a buffer's plane.
+PlaneTarget planeTarget(const ChannelBuffer& buffer);
+
+/// Frees the plane memory that finished frames left for reuse; called once a frame's planes are all allocated.
+void releaseUnusedPlaneMemory();

@@ -1,0 +1,272 @@
+// The crop window: the smallest rectangle that holds every non-empty sample, widened by 4 pixels.
+//
+// The window is the union of each channel's bounding box of non-empty samples, so every channel is scanned on its
+// own with a loop typed for its samples. A channel only looks at the samples that lie outside the box found so far:
+// rows above and below it in full, and the columns left and right of it on the rows in between. Each test works on
+// the sample bits, which for non-zero finite values is the same as comparing the values as floats.
+#include "frame/findCropWindow.h"
+
+#include <IlmThreadPool.h>
+#include <ImfThreading.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <limits>
+#include <functional>
+#include <vector>
+
+namespace {
+
+constexpr int32_t kMargin = 4;
+constexpr int32_t kChunk = 32;
+
+// Non-empty tests: finite, non-zero, and not the channel's background value (ref is 0 when there is none, which
+// never matches a non-zero sample).
+struct HalfTest
+{
+    uint16_t ref;
+    bool     operator()(uint16_t h) const
+    {
+        return ((h & 0x7fffu) != 0) & ((h & 0x7c00u) != 0x7c00u) & (h != ref);
+    }
+};
+
+struct FloatTest
+{
+    uint32_t ref;
+    bool     operator()(uint32_t bits) const
+    {
+        return ((bits & 0x7fffffffu) != 0) & ((bits & 0x7f800000u) != 0x7f800000u) & (bits != ref);
+    }
+};
+
+struct UintTest
+{
+    bool  compare;
+    float ref;
+    bool  operator()(uint32_t v) const { return v != 0 && !(compare && float(v) == ref); }
+};
+
+// True when some sample in [begin, end) is non-empty; whole chunks are tested without branches so they vectorise.
+template <typename T, typename Test>
+bool anyNonEmpty(const T* begin, const T* end, const Test& test)
+{
+    while (end - begin >= kChunk)
+    {
+        // An accumulator of the sample's own width lets the compiler vectorise the loop (a bool one does not).
+        T any = 0;
+        for (int32_t i = 0; i < kChunk; ++i)
+            any |= T(test(begin[i]));
+        if (any != 0)
+            return true;
+        begin += kChunk;
+    }
+    for (; begin < end; ++begin)
+        if (test(*begin))
+            return true;
+    return false;
+}
+
+// Index of the first non-empty sample of row[0 .. count), or -1.
+template <typename T, typename Test>
+int32_t firstNonEmpty(const T* row, int32_t count, const Test& test)
+{
+    for (int32_t x = 0; x < count; x += kChunk)
+    {
+        int32_t stop = std::min(count, x + kChunk);
+        if (anyNonEmpty(row + x, row + stop, test))
+            for (int32_t i = x; i < stop; ++i)
+                if (test(row[i]))
+                    return i;
+    }
+    return -1;
+}
+
+// Index of the last non-empty sample of row[from .. count), or -1.
+template <typename T, typename Test>
+int32_t lastNonEmpty(const T* row, int32_t from, int32_t count, const Test& test)
+{
+    for (int32_t x = count; x > from; x -= kChunk)
+    {
+        int32_t start = std::max(from, x - kChunk);
+        if (anyNonEmpty(row + start, row + x, test))
+            for (int32_t i = x - 1; i >= start; --i)
+                if (test(row[i]))
+                    return i;
+    }
+    return -1;
+}
+
+// Adds the non-empty samples of one plane to box, looking only outside it.
+template <typename T, typename Test>
+void growBox(Imath::Box2i& box, const T* plane, int32_t width, int32_t height, const Test& test)
+{
+    auto row = [&](int32_t y) { return plane + int64_t(y) * width; };
+    auto fullRow = [&](int32_t y) {
+        int32_t first = firstNonEmpty(row(y), width, test);
+        if (first < 0)
+            return false;
+        int32_t last = lastNonEmpty(row(y), first, width, test);
+        box.extendBy(Imath::V2i(first, y));
+        box.extendBy(Imath::V2i(last, y));
+        return true;
+    };
+
+    // Rows above the box, top down.
+    int32_t topLimit = box.isEmpty() ? height : box.min.y;
+    int32_t firstMiddle = topLimit;
+    for (int32_t y = 0; y < topLimit; ++y)
+        if (fullRow(y))
+        {
+            firstMiddle = y + 1;
+            break;
+        }
+    if (box.isEmpty())
+        return;
+    // Rows below the box, bottom up.
+    int32_t bottomLimit = box.max.y;
+    int32_t lastMiddle = box.max.y;
+    for (int32_t y = height - 1; y > bottomLimit; --y)
+        if (fullRow(y))
+        {
+            lastMiddle = y - 1;
+            break;
+        }
+    // Rows in between: only the columns left and right of the box.
+    for (int32_t y = firstMiddle; y <= lastMiddle; ++y)
+    {
+        const T* samples = row(y);
+        if (box.min.x > 0)
+        {
+            int32_t first = firstNonEmpty(samples, box.min.x, test);
+            if (first >= 0)
+                box.min.x = first;
+        }
+        if (box.max.x < width - 1)
+        {
+            int32_t last = lastNonEmpty(samples, box.max.x + 1, width, test);
+            if (last >= 0)
+                box.max.x = last;
+        }
+    }
+}
+
+// Grows box by the non-empty samples of one buffer, looking only outside the box.
+void growBoxByBuffer(Imath::Box2i& box, const ChannelBuffer& buffer, int32_t width, int32_t height)
+{
+    if (!buffer.plane)
+        return;
+    bool compare = comparesWithTopLeft(buffer.name.c_str());
+    switch (buffer.type)
+    {
+    case Imf::HALF:
+    {
+        const uint16_t* plane = reinterpret_cast<const uint16_t*>(buffer.plane.get());
+        growBox(box, plane, width, height, HalfTest{compare ? plane[0] : uint16_t(0)});
+        break;
+    }
+    case Imf::FLOAT:
+    {
+        const uint32_t* plane = reinterpret_cast<const uint32_t*>(buffer.plane.get());
+        growBox(box, plane, width, height, FloatTest{compare ? plane[0] : 0u});
+        break;
+    }
+    case Imf::UINT:
+    {
+        const uint32_t* plane = reinterpret_cast<const uint32_t*>(buffer.plane.get());
+        growBox(box, plane, width, height, UintTest{compare, float(plane[0])});
+        break;
+    }
+    default: break;
+    }
+}
+
+/// One thread's share of the search.
+class SearchTask : public IlmThread::Task
+{
+public:
+    SearchTask(IlmThread::TaskGroup* group, std::function<void()> work) : IlmThread::Task(group), m_work(std::move(work)) {}
+    void execute() override { m_work(); }
+
+private:
+    std::function<void()> m_work;
+};
+
+} // namespace
+
+bool comparesWithTopLeft(const char* channelName)
+{
+    size_t length = std::strlen(channelName);
+    return std::strcmp(channelName, "Z") == 0 || std::strcmp(channelName, "normals.Z") == 0 ||
+           (length >= 2 && std::strcmp(channelName + length - 2, ".A") == 0);
+}
+
+Imath::Box2i findCropWindow(int32_t height, int32_t width, const std::vector<ChannelBuffer>& buffers)
+{
+    const int32_t bufferCount = int32_t(buffers.size());
+    // The window is the union of the channels' boxes, so the channels can be searched on several threads, each
+    // growing a box of its own; small frames are not worth a thread.
+    Imath::Box2i box;
+    if (width > 0 && height > 0 && bufferCount > 0)
+    {
+        int64_t samples = int64_t(width) * height * bufferCount;
+        int     tasks = samples < (int64_t(1) << 22) ? 1 : std::clamp(Imf::globalThreadCount(), 1, int(bufferCount));
+        std::vector<Imath::Box2i> boxes(static_cast<size_t>(tasks));
+        std::atomic<int32_t>      next{0};
+        auto                      work = [&](Imath::Box2i& own) {
+            for (int32_t b = next++; b < bufferCount; b = next++)
+                growBoxByBuffer(own, buffers[size_t(b)], width, height);
+        };
+        if (tasks == 1)
+            work(boxes[0]);
+        else
+        {
+            // On the library's threads, so that --threads bounds the search as it bounds decoding and encoding.
+            IlmThread::TaskGroup group;
+            for (Imath::Box2i& own : boxes)
+                IlmThread::ThreadPool::addGlobalTask(new SearchTask(&group, [&work, &own] { work(own); }));
+        }
+        for (const Imath::Box2i& own : boxes)
+            if (!own.isEmpty())
+                box.extendBy(own);
+    }
+
+    // An all-empty frame keeps a small fixed window.
+    Imath::Box2i crop = box.isEmpty() ? Imath::Box2i(Imath::V2i(5, 5), Imath::V2i(15, 15)) : box;
+    // Widen by the margin towards the plane's edges only, then keep every bound inside the plane (the fixed window
+    // of an all-empty frame can reach past a plane narrower or lower than 16).
+    crop.min.x = crop.min.x > 0 ? std::max(crop.min.x - kMargin, 0) : crop.min.x;
+    crop.min.y = crop.min.y > 0 ? std::max(crop.min.y - kMargin, 0) : crop.min.y;
+    crop.max.y = crop.max.y < height - 1 ? std::min(crop.max.y + kMargin, height - 1) : crop.max.y;
+    crop.max.x = crop.max.x < width - 1 ? std::min(crop.max.x + kMargin, width - 1) : crop.max.x;
+    Imath::V2i last(std::max(width - 1, 0), std::max(height - 1, 0));
+    crop.min.x = std::clamp(crop.min.x, 0, last.x);
+    crop.max.x = std::clamp(crop.max.x, 0, last.x);
+    crop.min.y = std::clamp(crop.min.y, 0, last.y);
+    crop.max.y = std::clamp(crop.max.y, 0, last.y);
+    return crop;
+}
+
+bool cropGainsNothing(const Imath::Box2i& crop, int32_t width, int32_t height)
+{
+    return crop.min.x < 5 && crop.min.y < 5 && crop.max.x > width - 5 && crop.max.y > height - 5;
+}
+
+float keptShare(const Imath::Box2i& crop, const Imath::Box2i& displayWindow)
+{
+    int64_t kept = int64_t(crop.max.x - crop.min.x + 1) * int64_t(crop.max.y - crop.min.y + 1);
+    int64_t display = (int64_t(displayWindow.max.x) - displayWindow.min.x + 1) *
+                      (int64_t(displayWindow.max.y) - displayWindow.min.y + 1);
+    return float(kept) / float(display) * 100.0f;
+}
+
+QString cropLine(const char* prefix, const Imath::Box2i& crop, float share)
+{
+    return QLatin1String(prefix) + QStringLiteral("min[%1,%2]  max[%3,%4]  %5%%")
+                                       .arg(crop.min.x, 4)
+                                       .arg(crop.min.y, 4)
+                                       .arg(crop.max.x, 4)
+                                       .arg(crop.max.y, 4)
+                                       .arg(double(share), 2, 'f', 1);
+}

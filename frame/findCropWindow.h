@@ -1,0 +1,29 @@
+// The crop window: the smallest rectangle that holds every non-empty sample, widened by 4 pixels.
+#pragma once
+
+#include "frame/ChannelBuffer.h"
+
+#include <ImathBox.h>
+
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+/// True when the channel's top-left sample counts as background: names "Z", "normals.Z" and names ending in ".A".
+bool comparesWithTopLeft(const char* channelName);
+
+/// Finds the crop window over the buffers with a plane, each of height x width samples: the bounding box
+/// of the non-empty pixels grown by 4 and bounded by the plane, or the fixed window (1, 1)-(19, 19) bounded by the
+/// plane when every sample is empty. The window is inclusive, in plane coordinates (0 is the data window's first
+/// column and row). A sample is empty when it is 0, NaN, infinite, or, in a channel that compares
+/// with its top-left sample, equal to that sample.
+Imath::Box2i findCropWindow(int32_t height, int32_t width, const std::vector<ChannelBuffer>& buffers);
+
+/// True when the window keeps (nearly) everything: minX < 5, minY < 5, maxX > width - 5 and maxY > height - 5.
+bool cropGainsNothing(const Imath::Box2i& crop, int32_t width, int32_t height);
+
+/// The kept share of the display window in per cent, in single precision.
+float keptShare(const Imath::Box2i& crop, const Imath::Box2i& displayWindow);
+
+/// The crop line: prefix, then "min[x,y]  max[x,y]  share%%" with bounds in fields of 4 and the share with 1 decimal.
+QString cropLine(const char* prefix, const Imath::Box2i& crop, float share);
