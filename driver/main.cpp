@@ -30,7 +30,7 @@ int main(int argc, char* argv[])
     if (named.help || named.version)
     {
         consolePrint("%s", named.help ? (bannerText() + usageText() + namedOptionsHelp()).constData()
-                                      : "zqExrCropRegion 9.1.02\n");
+                                      : "zqExrCropRegion " ZQ_VERSION "\n");
         return 0;
     }
     if (!named.error.isEmpty())

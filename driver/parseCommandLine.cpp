@@ -5,7 +5,7 @@
 
 namespace {
 
-const char kVersion[] = " 9.1.02";
+const char kVersion[] = " " ZQ_VERSION;
 const char kCopyright[] = " (c) Zarquen render-farm suite";
 
 // The argument at a 1-based position behind the program name and any root option; empty when absent.

@@ -24,7 +24,7 @@ struct OptionRule
 
 const OptionRule kOptions[] = {
     {"help", Value::None, "", "Print the banner, the usage text and this list of options, and exit with 0."},
-    {"version", Value::None, "", "Print \"zqExrCropRegion 9.1.02\" and exit with 0."},
+    {"version", Value::None, "", "Print \"zqExrCropRegion " ZQ_VERSION "\" and exit with 0."},
     {"report", Value::Required, "=FILE", "Write FILE as JSON Lines: one object per frame slot when the slot ends, then one summary object."},
     {"progress", Value::Optional, "[=TEMPLATE]",
      "After each slot's result line print a line made from TEMPLATE: %d is the percentage of slots finished, %% a percent sign; the default is \"PROGRESS: %d%%\"."},

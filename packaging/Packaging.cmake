@@ -12,7 +12,9 @@ set(ZQ_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${ZQ_DEB_NAME})
 # Debian wants the man page and the changelog compressed without a time stamp (gzip -n), at the highest level.
 find_program(ZQ_GZIP gzip REQUIRED)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.Debian.in ${CMAKE_CURRENT_BINARY_DIR}/changelog.Debian @ONLY)
-set(ZQ_MANPAGE ${CMAKE_CURRENT_SOURCE_DIR}/doc/zqExrCropRegion.1)
+# The man page takes the version from the project.
+set(ZQ_MANPAGE ${CMAKE_CURRENT_BINARY_DIR}/zqExrCropRegion.1)
+configure_file(${CMAKE_CURRENT_SOURCE_DIR}/doc/zqExrCropRegion.1.in ${ZQ_MANPAGE} @ONLY)
 add_custom_command(
   OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/zqExrCropRegion.1.gz ${CMAKE_CURRENT_BINARY_DIR}/changelog.Debian.gz
   COMMAND ${ZQ_GZIP} -9n -c ${ZQ_MANPAGE} > zqExrCropRegion.1.gz

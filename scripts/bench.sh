@@ -54,7 +54,7 @@ floorArguments() {
   while read -r x0 y0 x1 y1; do printf '%s %s %s %s %s ' "$1/$(printf 'shot.%04d.exr' "$i")" "$x0" "$y0" "$x1" "$y1"; i=$((i + 1)); done <"$2"
 }
 # A dump without the stamped dates, for comparing two writes of a frame.
-stableDump() { "$dump" "$1" | sed '/ZQ\/dateWritten/d'; }
+stableDump() { "$dump" "$1" | sed -f "$root/tests/maskDates.sed"; }
 
 log "load before measuring: $(uptime)"
 loadBefore="$(cut -d' ' -f1-3 /proc/loadavg)"

@@ -1,27 +1,10 @@
-// The platform layer on tables: the string list and path splitting. (Temporary files, copies and listings are
+// The platform layer on a table: path splitting. (Temporary files, copies and listings are
 // shown end to end by the cases: leftover-temp-files, write-faults, inplace-owner-acl-xattr, sequence-names.)
 #include "zqshared/zqPath.h"
-#include "zqshared/zqStringList.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-TEST(ZqStringList, UniqueAppendFindInsertRemove)
-{
-    _zqStringList list;
-    for (const char* name : {"Diffuse", "R", "Diffuse", "G", "r"})
-        list.append(name, true, true);
-    EXPECT_EQ(list.items, (std::vector<std::string>{"Diffuse", "R", "G", "r"}));
-    EXPECT_EQ(list.find("r", false), 3);
-    EXPECT_EQ(list.find("diffuse", false), -1);
-    EXPECT_EQ(list.find("diffuse", true), 0);
-    list.removeAt(1);
-    list.insert(0, "RG");
-    EXPECT_EQ(list.items, (std::vector<std::string>{"RG", "Diffuse", "G", "r"}));
-    list.append("G", false, false);
-    EXPECT_EQ(list.count(), 5);
-}
 
 TEST(ZqPath, SplitsAtTheLastSeparatorOfEitherKind)
 {

@@ -9,29 +9,39 @@
 #   sample NAME PATH           copy PATH from the case folder, else from the shared samples (the case is skipped
 #                              when they are absent)
 #   setup COMMAND              a shell command run in the case directory ($DIR) before the next run
-#   require COMMAND            the case is skipped when COMMAND fails (a platform feature it needs is missing)
+#   skipif COMMAND             skip the case when COMMAND succeeds (e.g. limits a sanitizer build cannot run under)
 #   prefix COMMAND             run the next run under COMMAND (e.g. prlimit)
 #   during FILE COMMAND        once the next run's conversion has a file open whose path starts with FILE (e.g.
 #                              ".shot.0002.exr." for a temporary file), stop it, run COMMAND ($WORKER is the
 #                              converting process, $RUN the run's own), and let it go on
 #   args ARGUMENTS             run the tool with ARGUMENTS; may be given several times
 #   check COMMAND              after the runs, show what COMMAND prints ($ZQ_DUMP, $ZQ_PROOF and $ZQ_ORIGINALS at hand)
-#   show SECTIONS              what the reference holds of: console files dump (default: all three)
-# Input frames get a fixed old modification time. Every frame that the runs wrote is proven against its input frame
-# sample by sample (pixelProof), and a case that wrote a frame must show the same once more with --verify added to
-# every run. ZQ_UPDATE_REFS=1 rewrites the reference instead of comparing. The case directory shows as $DIR, the
-# host name as <host>, process ids in temporary file names as <pid>, stamped dates as <date>, the seconds of a summary
-# line as <s>. A run may keep scratch files beside the case directory as $DIR.NAME; they go with it.
+#   dump FILES [FIELD...]      after the runs, show the dump of FILES (a pattern in the case directory), only the lines
+#                              of the FIELDs when given: a part line (name, type, view, compression, lineOrder,
+#                              dataWindow, displayWindow, tiles, sampleCounts), "channels" or "attributes" (their lists
+#                              without the count line), or an attribute's name; a part of a multi-part file that
+#                              shows a line is headed "part N"
+#   show SECTIONS              what the reference holds of: console files (default: both)
+# The reference shows each run (its banner as <banner> when it is the one of --help), then "files": every file and
+# empty directory left, its mode and whether it is unchanged, written or a copy of an input (the mode-644 files that
+# are unchanged or written named on one line each, after the others), then "proof ok:" with the written frames that
+# hold every sample of their input (pixelProof; those of mode 644 are not named as written again; a frame that fails
+# gets a line of its own), then the dumps and checks in their order. Input frames get a fixed old modification time.
+# A case that wrote a frame must show the same again with --verify added to every run. ZQ_UPDATE_REFS=1 rewrites
+# the reference instead of comparing. Masked: the case directory as $DIR, the host name as <host>, process ids in
+# temporary file names as <pid>, stamped dates as <date> (maskDates.sed), the seconds of a summary line as <s>. A run
+# may keep scratch files beside the case directory as $DIR.NAME; they go with it. Exit 0 passed, 1 failed, 77 skipped.
 set -uo pipefail
 caseDir="$(cd "$1" && pwd)"
 export ZQ_TOOL="$2" ZQ_MAKEFRAME="$3" ZQ_DUMP="$4" ZQ_PROOF="$5"
 samples="${6:-$caseDir/../../../../shared/exr-samples}"
 host="$(hostname)"; host="${host%%.*}"
+maskDates="$(dirname "$0")/maskDates.sed"
+banner="$("$ZQ_TOOL" --help 2>/dev/null | head -n 3)"
 umask 022
 
 mask() {
-  sed -e "s|$DIR|\$DIR|g" -e "s|\b$host\b|<host>|g" -e 's/NoHostNameSet_[0-9]*/<host>/g' \
-    -e 's/^\(    ZQ\/dateWritten\(Int\)\? [a-z]*\) .*/\1 <date>/' \
+  sed -e "s|$DIR|\$DIR|g" -e "s|\b$host\b|<host>|g" -e 's/NoHostNameSet_[0-9]*/<host>/g' -f "$maskDates" \
     -e 's/\.<host>\.[0-9]\+\.\([a-z0-9]*\.zqtmp\)/.<host>.<pid>.\1/g' \
     -e 's/\.<pid>\.[a-z0-9]\{6,\}\.zqtmp/.<pid>.<random>.zqtmp/g' \
     -e 's/^\(Summary: .*\) in [0-9.]* s$/\1 in <s> s/'
@@ -76,16 +86,35 @@ runTool() {
   showRun $?
 }
 
-# Prints what a run printed, then its exit code on a line of its own.
+# Prints what a run printed, its opening banner as <banner>, then its exit code on a line of its own.
 showRun() {
-  cat "$DIR.out"
+  if [ -n "$banner" ] && [ "$(head -n 3 "$DIR.out")" = "$banner" ]; then echo "<banner>"; tail -n +4 "$DIR.out"
+  else cat "$DIR.out"; fi
   [ -s "$DIR.out" ] && [ "$(tail -c1 "$DIR.out")" != "" ] && echo "[no line feed at the end]"
   echo "exit $1"
 }
 
+# Prints the dump of the files matching a pattern, only the lines of the fields named after it (all without fields).
+dumpFields() {
+  local pattern="$1" name; shift
+  (cd "$DIR" && compgen -G "$pattern" >/dev/null) || echo "dump $pattern: no such file"
+  while IFS= read -r name; do
+    echo "dump $name"
+    if [ $# -eq 0 ]; then "$ZQ_DUMP" "$DIR/$name" 2>&1; continue; fi
+    "$ZQ_DUMP" "$DIR/$name" 2>&1 | awk -v fields=" $* " '
+      function named(key) { return index(fields, " " key " ") > 0 }
+      function show(line) { if (part != "") print part; part = ""; print line }
+      /^parts / { parts = $2; next }
+      /^part / { part = parts > 1 ? $0 : ""; next }
+      /^ *error/ { show($0); next }
+      /^  [^ ]/ { list = $1; if (named($1) && list != "channels" && list != "attributes") show($0); next }
+      /^    / { if (named(list) || (list == "attributes" && named($1))) show($0) }'
+  done < <(cd "$DIR" && compgen -G "$pattern" | LC_ALL=C sort)
+}
+
 # Prints one whole run of the case, in the empty directory $DIR; extraArgument is added to every run of the tool.
 runCase() {
-  local extraArgument="$1" directive rest show="console files dump" prefixLine="" duringFile="" duringCommand="" checks=""
+  local extraArgument="$1" directive rest words show="console files" prefixLine="" duringFile="" duringCommand="" checks=""
   mkdir -p "$ZQ_ORIGINALS"
   local console="$DIR.console"; : >"$console"
   while read -r directive rest || [ -n "$directive" ]; do
@@ -99,21 +128,22 @@ runCase() {
       [ -f "$from" ] || { echo "no shared samples at $samples" >&2; return 77; }
       cp "$from" "$DIR/$1" && chmod 0644 "$DIR/$1" && keepOriginals "$1" ;;
     setup) (cd "$DIR" && eval "$rest") && keepOriginals "*" ;;
-    require) (cd "$DIR" && eval "$rest") >/dev/null 2>&1 || return 77 ;;
+    skipif) (cd "$DIR" && eval "$rest") >/dev/null 2>&1 && return 77 ;;
     prefix) prefixLine="$rest" ;;
     during) duringFile="${rest%% *}" duringCommand="${rest#* }" ;;
     args) runTool "$rest" "$extraArgument" >>"$console" 2>/dev/null; prefixLine="" duringFile="" ;;
     check) checks+="$rest"$'\n' ;;
+    dump) checks+="dumpFields $rest"$'\n' ;;
     show) show="$rest" ;;
     *) echo "unknown directive: $directive" ;;
     esac
   done <"$caseDir/case"
 
   [[ " $show " == *" console "* ]] && cat "$console"
-  local name state source written=() rewrote=0
+  local name state source proof proven="" proofs="" lines="" rewrote=0; local -A groups=()
   [[ " $show " == *" files "* ]] && echo "files"
   while IFS= read -r name; do
-    [ -d "$DIR/$name" ] && { [[ " $show " == *" files "* ]] && echo "  $name/ dir"; continue; }
+    [ -d "$DIR/$name" ] && { [ -n "$(ls -A "$DIR/$name")" ] || lines+="  $name/ dir"$'\n'; continue; }
     state=written source=""
     if [ -f "$ZQ_ORIGINALS/$name" ] && cmp -s "$ZQ_ORIGINALS/$name" "$DIR/$name"; then state=unchanged source="$name"
     else
@@ -125,18 +155,24 @@ runCase() {
       if [ "$(stat -c %y "$DIR/$name")" != "$(stat -c %y "$ZQ_ORIGINALS/$source")" ]; then state+=", new time"
       elif [ "$state" != unchanged ]; then state+=", time kept"; fi
     fi
-    [[ " $show " == *" files "* ]] && echo "  $name $(stat -c %a "$DIR/$name") $state"
-    [ "$state" = written ] && written+=("$name")
+    state="$(stat -c %a "$DIR/$name") $state"
+    if [ "${state#* }" = written ] && [[ "${name,,}" == *.exr ]]; then
+      rewrote=1 source="$ZQ_ORIGINALS/$name"; [ -f "$source" ] || source="$ZQ_ORIGINALS/${name/_crop./.}"
+      proof="$([ -f "$source" ] && "$ZQ_PROOF" "$source" "$DIR/$name" 2>&1)"
+      [ "$proof" = ok ] && proven+=" $name" && [ "$state" = "644 written" ] && continue
+      [ -z "$proof" ] || [ "$proof" = ok ] || proofs+="proof $name: $proof"$'\n'
+    fi
+    case "$state" in "644 unchanged" | "644 written") groups[$state]+=" $name" ;; *) lines+="  $name $state"$'\n' ;; esac
   done < <(cd "$DIR" && find . -mindepth 1 -printf '%P\n' | LC_ALL=C sort)
-  for name in "${written[@]}"; do
-    [[ "${name,,}" == *.exr ]] || continue
-    rewrote=1
-    [[ " $show " == *" dump "* ]] && { echo "dump $name"; "$ZQ_DUMP" "$DIR/$name" 2>&1; }
-    source="$ZQ_ORIGINALS/$name"; [ -f "$source" ] || source="$ZQ_ORIGINALS/${name/_crop./.}"
-    [ -f "$source" ] && echo "proof $name: $("$ZQ_PROOF" "$source" "$DIR/$name" 2>&1)"
-  done
+  if [[ " $show " == *" files "* ]]; then
+    printf '%s' "$lines"
+    for state in "644 written" "644 unchanged"; do [ -z "${groups[$state]:-}" ] || echo "  $state:${groups[$state]}"; done
+  fi
+  printf '%s' "$proofs"
+  [ -z "$proven" ] || echo "proof ok:$proven"
   while IFS= read -r rest; do
-    [ -n "$rest" ] && { echo "\$ $rest"; (cd "$DIR" && eval "$rest") 2>&1; }
+    if [[ "$rest" == "dumpFields "* ]]; then read -ra words <<<"${rest#dumpFields }"; dumpFields "${words[@]}"
+    elif [ -n "$rest" ]; then echo "\$ $rest"; (cd "$DIR" && eval "$rest") 2>&1; fi
   done <<<"$checks"
   [ $rewrote -eq 0 ] || return 3
 }
@@ -158,7 +194,7 @@ compare() {
 }
 
 actual="$(runOnce "")"; status=$?
-[ $status -eq 77 ] && { echo "skipped: the shared samples or a platform feature the case needs are missing"; exit 77; }
+[ $status -eq 77 ] && { echo "skipped: no shared samples beside this checkout, or a skipif line"; exit 77; }
 if [ "${ZQ_UPDATE_REFS:-0}" = 1 ]; then printf '%s\n' "$actual" >"$caseDir/expected.txt"; exit 0; fi
 compare "this run" "$actual" || exit 1
 # A case that rewrote a frame shows the same again when every written file is read back and compared first.

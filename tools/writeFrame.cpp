@@ -1,5 +1,6 @@
-// Writes a frame recipe with the OpenEXR API: one part as a single-part file, several as a multi-part file.
-#include "makeFrame.h"
+// Writes a frame recipe with the OpenEXR API (one part as a single-part file, several as a multi-part file), then
+// does its damage: garbage instead of OpenEXR, a damaged chunk offset table, truncation.
+#include "recipe.h"
 
 #include <ImfChannelList.h>
 #include <ImfDeepFrameBuffer.h>
@@ -16,12 +17,19 @@
 #include <ImfStandardAttributes.h>
 #include <ImfTiledOutputFile.h>
 #include <ImfTiledOutputPart.h>
+#include <Imath/half.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 namespace zqtools {
 
 namespace {
+
+using Planes = std::vector<std::vector<char>>; // one per channel in the recipe's order, row-major over a window
 
 int sampleBytes(Imf::PixelType type)
 {
@@ -38,22 +46,87 @@ int64_t heightOf(const Imath::Box2i& box)
     return int64_t(box.max.y) - box.min.y + 1;
 }
 
-const char* partType(PartKind kind)
+// Value noise in [0, 1) from integer hashing, deterministic for a seed.
+float hashUnit(uint32_t x, uint32_t y, uint32_t seed)
 {
-    switch (kind)
-    {
-    case PartKind::Scanline: return Imf::SCANLINEIMAGE.c_str();
-    case PartKind::Deep: return Imf::DEEPSCANLINE.c_str();
-    case PartKind::DeepTiled: return Imf::DEEPTILE.c_str();
-    default: return Imf::TILEDIMAGE.c_str();
-    }
+    uint32_t h = x * 374761393u + y * 668265263u + seed * 2246822519u;
+    h = (h ^ (h >> 13)) * 1274126177u;
+    return float((h ^ (h >> 16)) & 0xffffff) / 16777216.0f;
 }
 
-Imf::LevelMode levelMode(PartKind kind)
+// Smooth value noise over 37 x 29 pixel cells plus a little per-pixel grain, at least 0.05.
+float noiseAt(int x, int y, uint32_t smoothSeed, uint32_t grainSeed)
 {
-    return kind == PartKind::Mipmap   ? Imf::MIPMAP_LEVELS
-           : kind == PartKind::Ripmap ? Imf::RIPMAP_LEVELS
-                                      : Imf::ONE_LEVEL;
+    float fx = float(x) / 37.0f, fy = float(y) / 29.0f;
+    int   ix = int(std::floor(fx)), iy = int(std::floor(fy));
+    fx -= float(ix), fy -= float(iy);
+    auto  corner = [&](int dx, int dy) { return hashUnit(uint32_t(ix + dx), uint32_t(iy + dy), smoothSeed); };
+    float top = corner(0, 0) + (corner(1, 0) - corner(0, 0)) * fx;
+    float bottom = corner(0, 1) + (corner(1, 1) - corner(0, 1)) * fx;
+    return 0.05f + (top + (bottom - top) * fy) + 0.02f * hashUnit(uint32_t(x), uint32_t(y), grainSeed);
+}
+
+// The bits of a number in a channel's type; uint channels take whole numbers only.
+uint32_t numberBits(Imf::PixelType type, double number)
+{
+    float    value = float(number);
+    uint32_t bits = 0;
+    if (type == Imf::HALF)
+        bits = half(value).bits();
+    else if (type == Imf::FLOAT)
+        std::memcpy(&bits, &value, 4);
+    else
+        bits = uint32_t(number);
+    return bits;
+}
+
+// Random bits in a channel's type, finite and never 0: a sign, a fixed exponent and a random mantissa for half and
+// float samples, so that nothing repeats for deflate to find.
+uint32_t randomBits(Imf::PixelType type, uint32_t x, uint32_t y, uint32_t seed)
+{
+    uint32_t h = uint32_t(hashUnit(x, y, seed) * 16777216.0f) * 2654435761u ^
+                 uint32_t(hashUnit(y, x, seed ^ 0x5bd1e995u) * 16777216.0f);
+    return type == Imf::HALF ? (h & 0x83ffu) | 0x3c00u : type == Imf::FLOAT ? (h & 0x807fffffu) | 0x3f800000u : h | 1u;
+}
+
+// The first coordinate at or after from that holds a sample.
+int64_t firstSample(int64_t from, int sampling)
+{
+    int64_t remainder = ((from % sampling) + sampling) % sampling;
+    return remainder ? from + (sampling - remainder) : from;
+}
+
+// The samples of one channel over the data window: zeroes, then the fills in order. Each channel's noise differs.
+void fillPlane(const PartRecipe& part, size_t index, std::vector<char>& plane)
+{
+    const ChannelRecipe& c = part.channels[index];
+    const Imath::Box2i&  w = part.dataWindow;
+    int64_t              bytes = sampleBytes(c.type), columns = widthOf(w) / c.xSampling;
+    plane.assign(size_t(columns * (heightOf(w) / c.ySampling) * bytes), 0);
+    for (const Fill& fill : part.fills)
+    {
+        Imath::Box2i area = w;
+        if (!fill.wholeWindow)
+            area = Imath::Box2i(Imath::V2i(std::max(fill.area.min.x, w.min.x), std::max(fill.area.min.y, w.min.y)),
+                                Imath::V2i(std::min(fill.area.max.x, w.max.x), std::min(fill.area.max.y, w.max.y)));
+        if (area.isEmpty() || !fillSelects(fill, c.name))
+            continue;
+        uint32_t seed = fill.seed + 7u * uint32_t(index), constant = numberBits(c.type, fill.number);
+        for (int64_t y = firstSample(area.min.y, c.ySampling); y <= area.max.y; y += c.ySampling)
+            for (int64_t x = firstSample(area.min.x, c.xSampling); x <= area.max.x; x += c.xSampling)
+            {
+                uint32_t bits = constant;
+                if (fill.random)
+                    bits = randomBits(c.type, uint32_t(x), uint32_t(y), seed);
+                else if (fill.noise) // uint channels get 1 + 1000 x noise, so never 0 either
+                {
+                    float noise = noiseAt(int(x), int(y), seed, fill.seed);
+                    bits = c.type == Imf::UINT ? 1u + uint32_t(noise * 1000.0f) : numberBits(c.type, noise);
+                }
+                int64_t at = ((y - w.min.y) / c.ySampling * columns + (x - w.min.x) / c.xSampling) * bytes;
+                std::memcpy(&plane[size_t(at)], &bits, size_t(bytes));
+            }
+    }
 }
 
 Imf::Header makeHeader(const PartRecipe& part, bool multiPart)
@@ -62,34 +135,36 @@ Imf::Header makeHeader(const PartRecipe& part, bool multiPart)
                        part.compression);
     for (const ChannelRecipe& c : part.channels)
         header.channels().insert(c.name, Imf::Channel(c.type, c.xSampling, c.ySampling));
-    if (part.kind != PartKind::Scanline && part.kind != PartKind::Deep)
-        header.setTileDescription(Imf::TileDescription(unsigned(part.tileWidth), unsigned(part.tileHeight),
-                                                       levelMode(part.kind), part.rounding));
-    if (multiPart || part.kind == PartKind::Deep || part.kind == PartKind::DeepTiled)
-        header.setType(partType(part.kind));
+    bool deep = part.kind == PartKind::Deep || part.kind == PartKind::DeepTiled;
+    if (part.kind == PartKind::Tiled || part.kind == PartKind::Mipmap || part.kind == PartKind::DeepTiled)
+        header.setTileDescription(
+            Imf::TileDescription(unsigned(part.tileWidth), unsigned(part.tileHeight),
+                                 part.kind == PartKind::Mipmap ? Imf::MIPMAP_LEVELS : Imf::ONE_LEVEL));
+    if (multiPart || deep)
+        header.setType(part.kind == PartKind::Scanline ? Imf::SCANLINEIMAGE
+                       : part.kind == PartKind::Deep   ? Imf::DEEPSCANLINE
+                       : deep                          ? Imf::DEEPTILE
+                                                       : Imf::TILEDIMAGE);
     if (part.name)
         header.setName(*part.name);
     if (part.view)
         header.setView(*part.view);
     if (!part.multiView.empty())
         Imf::addMultiView(header, part.multiView);
-    if (part.zipLevel)
-        header.zipCompressionLevel() = *part.zipLevel;
-    for (const AttributeRecipe& a : part.attributes)
-        header.insert(a.name, *a.attribute);
+    for (const auto& [name, attribute] : part.attributes)
+        header.insert(name, *attribute);
     return header;
 }
 
 // Slices over planes laid out on window (level 0: the data window; other levels: that level's window).
-Imf::FrameBuffer flatBuffer(const PartRecipe& part, std::vector<std::vector<char>>& planes, const Imath::Box2i& window)
+Imf::FrameBuffer flatBuffer(const PartRecipe& part, Planes& planes, const Imath::Box2i& window)
 {
     Imf::FrameBuffer buffer;
     for (size_t c = 0; c < part.channels.size(); ++c)
     {
         const ChannelRecipe& channel = part.channels[c];
-        int64_t              bytes = sampleBytes(channel.type);
-        int64_t              rowBytes = widthOf(window) / channel.xSampling * bytes;
-        char*                origin = planes[c].data() - int64_t(window.min.x) / channel.xSampling * bytes -
+        int64_t              bytes = sampleBytes(channel.type), rowBytes = widthOf(window) / channel.xSampling * bytes;
+        char* origin = planes[c].data() - int64_t(window.min.x) / channel.xSampling * bytes -
                        int64_t(window.min.y) / channel.ySampling * rowBytes;
         buffer.insert(channel.name, Imf::Slice(channel.type, origin, size_t(bytes), size_t(rowBytes), channel.xSampling,
                                                channel.ySampling));
@@ -97,174 +172,188 @@ Imf::FrameBuffer flatBuffer(const PartRecipe& part, std::vector<std::vector<char
     return buffer;
 }
 
-// A lower resolution level: every 2^lx-th column and 2^ly-th row of level 0.
-std::vector<std::vector<char>> levelPlanes(const PartRecipe& part, const PartPlanes& full, const Imath::Box2i& level,
-                                           int lx, int ly)
+template <class Out>
+void writeTiledLevels(Out& out, const PartRecipe& part, Planes& planes)
 {
-    std::vector<std::vector<char>> planes(full.planes.size());
-    int64_t                        fullWidth = widthOf(part.dataWindow);
-    for (size_t c = 0; c < planes.size(); ++c)
+    for (int level = 0; level < out.numLevels(); ++level)
     {
-        int64_t bytes = sampleBytes(part.channels[c].type);
-        planes[c].resize(size_t(widthOf(level) * heightOf(level) * bytes));
-        for (int64_t y = 0; y < heightOf(level); ++y)
-            for (int64_t x = 0; x < widthOf(level); ++x)
-                std::memcpy(&planes[c][size_t((y * widthOf(level) + x) * bytes)],
-                            &full.planes[c][size_t(((y << ly) * fullWidth + (x << lx)) * bytes)], size_t(bytes));
-    }
-    return planes;
-}
-
-template <class Out>
-void writeScanlines(Out& out, const PartRecipe& part, PartPlanes& planes)
-{
-    out.setFrameBuffer(flatBuffer(part, planes.planes, part.dataWindow));
-    out.writePixels(int(heightOf(part.dataWindow)));
-}
-
-template <class Out>
-void writeTiledLevels(Out& out, const PartRecipe& part, PartPlanes& planes)
-{
-    for (int ly = 0; ly < out.numYLevels(); ++ly)
-        for (int lx = 0; lx < out.numXLevels(); ++lx)
+        // A lower level is every 2^level-th column and row of level 0.
+        Imath::Box2i window = out.dataWindowForLevel(level);
+        Planes       levelPlanes(planes.size());
+        for (size_t c = 0; level && c < planes.size(); ++c)
         {
-            if (!out.isValidLevel(lx, ly))
-                continue;
-            Imath::Box2i                   window = out.dataWindowForLevel(lx, ly);
-            std::vector<std::vector<char>> level;
-            if (lx || ly)
-                level = levelPlanes(part, planes, window, lx, ly);
-            out.setFrameBuffer(flatBuffer(part, lx || ly ? level : planes.planes, window));
-            out.writeTiles(0, out.numXTiles(lx) - 1, 0, out.numYTiles(ly) - 1, lx, ly);
+            int64_t bytes = sampleBytes(part.channels[c].type);
+            levelPlanes[c].resize(size_t(widthOf(window) * heightOf(window) * bytes));
+            for (int64_t y = 0; y < heightOf(window); ++y)
+                for (int64_t x = 0; x < widthOf(window); ++x)
+                    std::memcpy(&levelPlanes[c][size_t((y * widthOf(window) + x) * bytes)],
+                                &planes[c][size_t(((y << level) * widthOf(part.dataWindow) + (x << level)) * bytes)],
+                                size_t(bytes));
         }
-}
-
-bool nonZero(Imf::PixelType type, const char* sample)
-{
-    uint32_t bits = 0;
-    std::memcpy(&bits, sample, size_t(sampleBytes(type)));
-    return type == Imf::HALF ? (bits & 0x7fff) != 0 : type == Imf::FLOAT ? (bits & 0x7fffffff) != 0 : bits != 0;
+        out.setFrameBuffer(flatBuffer(part, level ? levelPlanes : planes, window));
+        out.writeTiles(0, out.numXTiles(level) - 1, 0, out.numYTiles(level) - 1, level);
+    }
 }
 
 // Deep samples: part.deepSamples copies of the pixel's value where any channel is not zero, none elsewhere.
 struct DeepPixels
 {
     std::vector<unsigned int>       counts;
-    std::vector<std::vector<char>>  samples;
+    Planes                          samples;
     std::vector<std::vector<char*>> pointers;
     Imf::DeepFrameBuffer            buffer;
 
-    DeepPixels(const PartRecipe& part, const PartPlanes& planes)
+    DeepPixels(const PartRecipe& part, const Planes& planes)
+        : samples(planes.size()), pointers(planes.size())
     {
         const Imath::Box2i& w = part.dataWindow;
-        size_t              pixels = size_t(widthOf(w) * heightOf(w));
-        counts.assign(pixels, 0);
+        counts.assign(size_t(widthOf(w) * heightOf(w)), 0);
         for (size_t c = 0; c < part.channels.size(); ++c)
-            for (size_t i = 0; i < pixels; ++i)
-                if (nonZero(part.channels[c].type, &planes.planes[c][i * size_t(sampleBytes(part.channels[c].type))]))
+            for (size_t i = 0; i < counts.size(); ++i)
+            {
+                Imf::PixelType type = part.channels[c].type;
+                uint32_t       bits = 0;
+                std::memcpy(&bits, &planes[c][i * size_t(sampleBytes(type))], size_t(sampleBytes(type)));
+                if (bits & (type == Imf::HALF ? 0x7fffu : type == Imf::FLOAT ? 0x7fffffffu : ~0u)) // not 0 nor -0
                     counts[i] = unsigned(part.deepSamples);
+            }
         int64_t rowOffset = int64_t(w.min.y) * widthOf(w) + w.min.x;
         buffer.insertSampleCountSlice(Imf::Slice(Imf::UINT, reinterpret_cast<char*>(counts.data() - rowOffset),
                                                  sizeof(unsigned), sizeof(unsigned) * size_t(widthOf(w))));
-        samples.resize(part.channels.size());
-        pointers.resize(part.channels.size());
-        for (size_t c = 0; c < part.channels.size(); ++c)
-            addChannel(part, planes, c, rowOffset);
-    }
-
-    void addChannel(const PartRecipe& part, const PartPlanes& planes, size_t c, int64_t rowOffset)
-    {
-        const ChannelRecipe& channel = part.channels[c];
-        size_t               bytes = size_t(sampleBytes(channel.type));
-        size_t               total = 0;
+        size_t total = 0;
         for (unsigned count : counts)
             total += count;
-        samples[c].resize(total * bytes);
-        pointers[c].assign(counts.size(), nullptr);
-        char* next = samples[c].data();
-        for (size_t i = 0; i < counts.size(); ++i)
+        for (size_t c = 0; c < part.channels.size(); ++c)
         {
-            pointers[c][i] = counts[i] ? next : nullptr;
-            for (unsigned s = 0; s < counts[i]; ++s, next += bytes)
-                std::memcpy(next, &planes.planes[c][i * bytes], bytes);
+            size_t bytes = size_t(sampleBytes(part.channels[c].type));
+            samples[c].resize(total * bytes);
+            pointers[c].assign(counts.size(), nullptr);
+            char* next = samples[c].data();
+            for (size_t i = 0; i < counts.size(); ++i)
+            {
+                pointers[c][i] = counts[i] ? next : nullptr;
+                for (unsigned s = 0; s < counts[i]; ++s, next += bytes)
+                    std::memcpy(next, &planes[c][i * bytes], bytes);
+            }
+            buffer.insert(part.channels[c].name,
+                          Imf::DeepSlice(part.channels[c].type, reinterpret_cast<char*>(pointers[c].data() - rowOffset),
+                                         sizeof(char*), sizeof(char*) * size_t(widthOf(w)), bytes));
         }
-        buffer.insert(channel.name,
-                      Imf::DeepSlice(channel.type, reinterpret_cast<char*>(pointers[c].data() - rowOffset),
-                                     sizeof(char*), sizeof(char*) * size_t(widthOf(part.dataWindow)), bytes));
     }
 };
-
-template <class Out>
-void writeDeepScanlines(Out& out, const PartRecipe& part, PartPlanes& planes)
-{
-    DeepPixels pixels(part, planes);
-    out.setFrameBuffer(pixels.buffer);
-    out.writePixels(int(heightOf(part.dataWindow)));
-}
-
-template <class Out>
-void writeDeepTiles(Out& out, const PartRecipe& part, PartPlanes& planes)
-{
-    DeepPixels pixels(part, planes);
-    out.setFrameBuffer(pixels.buffer);
-    out.writeTiles(0, out.numXTiles(0) - 1, 0, out.numYTiles(0) - 1, 0, 0);
-}
 
 // Opens the output of the part's kind with the given arguments (a path and header, or a multi-part file and
 // index) and writes the part's pixels into it.
 template <class Scan, class Tiled, class Deep, class DeepTiled, class... Open>
 void writePart(const PartRecipe& part, Open&&... open)
 {
-    PartPlanes planes = fillPlanes(part);
-    switch (part.kind)
-    {
-    case PartKind::Scanline:
+    Planes planes(part.channels.size());
+    for (size_t c = 0; c < planes.size(); ++c)
+        fillPlane(part, c, planes[c]);
+    if (part.kind == PartKind::Scanline)
     {
         Scan out(open...);
-        return writeScanlines(out, part, planes);
+        out.setFrameBuffer(flatBuffer(part, planes, part.dataWindow));
+        return out.writePixels(int(heightOf(part.dataWindow)));
     }
-    case PartKind::Deep:
+    if (part.kind == PartKind::Deep)
     {
-        Deep out(open...);
-        return writeDeepScanlines(out, part, planes);
+        Deep       out(open...);
+        DeepPixels pixels(part, planes);
+        out.setFrameBuffer(pixels.buffer);
+        return out.writePixels(int(heightOf(part.dataWindow)));
     }
-    case PartKind::DeepTiled:
+    if (part.kind == PartKind::DeepTiled)
     {
-        DeepTiled out(open...);
-        return writeDeepTiles(out, part, planes);
+        DeepTiled  out(open...);
+        DeepPixels pixels(part, planes);
+        out.setFrameBuffer(pixels.buffer);
+        return out.writeTiles(0, out.numXTiles(0) - 1, 0, out.numYTiles(0) - 1, 0, 0);
     }
-    default:
+    Tiled out(open...);
+    writeTiledLevels(out, part, planes);
+}
+
+// Where the chunk offset table of a single-part scan-line frame starts (right after the header), and its entries.
+std::pair<size_t, int64_t> offsetTable(const std::string& bytes, const PartRecipe& part)
+{
+    const int lines[] = {1, 1, 1, 16, 32, 16, 32, 32, 32, 256}; // per chunk, by compression
+    int64_t   entries = (heightOf(part.dataWindow) + lines[part.compression] - 1) / lines[part.compression];
+    size_t    at = 8; // magic number and version, then name, type, size and value of each attribute
+    while (at < bytes.size() && bytes[at] != '\0')
     {
-        Tiled out(open...);
-        return writeTiledLevels(out, part, planes);
+        size_t type = bytes.find('\0', at), size = type == std::string::npos ? type : bytes.find('\0', type + 1) + 1;
+        if (size == std::string::npos || size == 0 || size + 4 > bytes.size())
+            throw RecipeError("the written header cannot be read back");
+        int32_t length = 0;
+        std::memcpy(&length, &bytes[size], 4);
+        at = size + 4 + size_t(uint32_t(length));
     }
-    }
+    if (at + 1 + uint64_t(entries) * 8 > bytes.size())
+        throw RecipeError("the chunk offset table is not where it was expected");
+    return {at + 1, entries};
+}
+
+// Damage to the chunk offset table: every entry aimed at the table itself (the frame holds no pixel, but looks
+// complete), the first two swapped, the first past the file's end.
+void damageOffsets(std::string& bytes, const FrameRecipe& frame)
+{
+    auto [table, entries] = offsetTable(bytes, frame.parts[0]);
+    for (int64_t i = 0; frame.pixels == PixelData::Fake && i < entries; ++i)
+        std::memcpy(&bytes[table + size_t(i) * 8], &table, 8); // little-endian host
+    if (frame.swapOffsets && entries >= 2)
+        std::swap_ranges(bytes.begin() + std::ptrdiff_t(table), bytes.begin() + std::ptrdiff_t(table + 8),
+                         bytes.begin() + std::ptrdiff_t(table + 8));
+    uint64_t pastEnd = bytes.size() + 1000;
+    if (frame.offsetPastEnd)
+        std::memcpy(&bytes[table], &pastEnd, 8);
 }
 
 } // namespace
 
 void writeFrame(const std::string& path, const FrameRecipe& frame)
 {
-    if (frame.damage.pixels != PixelData::Written)
+    if (frame.pixels != PixelData::Written)
     {
-        // The header and an offset table of zeros, without a sample: no plane is made, whatever the size.
-        Imf::OutputFile file(path.c_str(), makeHeader(frame.parts[0], false));
-        return;
+        Imf::OutputFile file(path.c_str(), makeHeader(frame.parts[0], false)); // the header and a table of zeros
     }
-    if (frame.parts.size() == 1)
-    {
-        Imf::Header header = makeHeader(frame.parts[0], false);
+    else if (frame.parts.size() == 1)
         writePart<Imf::OutputFile, Imf::TiledOutputFile, Imf::DeepScanLineOutputFile, Imf::DeepTiledOutputFile>(
-            frame.parts[0], path.c_str(), header);
-        return;
+            frame.parts[0], path.c_str(), makeHeader(frame.parts[0], false));
+    else
+    {
+        std::vector<Imf::Header> headers;
+        for (const PartRecipe& part : frame.parts)
+            headers.push_back(makeHeader(part, true));
+        Imf::MultiPartOutputFile file(path.c_str(), headers.data(), int(headers.size()));
+        for (size_t i = 0; i < frame.parts.size(); ++i)
+            writePart<Imf::OutputPart, Imf::TiledOutputPart, Imf::DeepScanLineOutputPart, Imf::DeepTiledOutputPart>(
+                frame.parts[i], file, int(i));
     }
-    std::vector<Imf::Header> headers;
-    for (const PartRecipe& part : frame.parts)
-        headers.push_back(makeHeader(part, true));
-    Imf::MultiPartOutputFile file(path.c_str(), headers.data(), int(headers.size()));
-    for (size_t i = 0; i < frame.parts.size(); ++i)
-        writePart<Imf::OutputPart, Imf::TiledOutputPart, Imf::DeepScanLineOutputPart, Imf::DeepTiledOutputPart>(
-            frame.parts[i], file, int(i));
+    bool offsets = frame.pixels == PixelData::Fake || frame.swapOffsets || frame.offsetPastEnd;
+    if (!frame.garbage && !frame.truncate && !offsets)
+        return;
+    std::string bytes = "zqMakeFrame garbage: plain text where a frame was expected";
+    bytes.resize(63, '.');
+    bytes += "\n";
+    if (!frame.garbage)
+    {
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    if (offsets)
+        damageOffsets(bytes, frame);
+    if (frame.truncate)
+    {
+        int64_t keep = *frame.truncate >= 0 ? *frame.truncate : int64_t(bytes.size()) + *frame.truncate;
+        if (keep < 0 || keep >= int64_t(bytes.size()))
+            throw RecipeError("truncate=" + std::to_string(*frame.truncate) + " does not shorten the file of " +
+                              std::to_string(bytes.size()) + " bytes");
+        bytes.resize(size_t(keep));
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out.write(bytes.data(), std::streamsize(bytes.size())).flush())
+        throw std::runtime_error("cannot write " + path);
 }
 
 } // namespace zqtools

@@ -5,8 +5,7 @@
 //
 // Exit 0 when every frame is written, 2 for a bad command line or a recipe that cannot be made, 1 when a file
 // cannot be written. tools/README.md describes the recipes.
-#include "makeFrame.h"
-#include "recipeText.h"
+#include "recipe.h"
 
 #include <Iex.h>
 #include <ImfThreading.h>
@@ -18,79 +17,50 @@ namespace {
 
 using zqtools::RecipeError;
 
-struct Options
-{
-    bool        sequence = false; ///< -n was given
-    int64_t     first = 0;        ///< first frame number
-    int64_t     last = 0;         ///< last frame number
-    std::string path;             ///< file name, or pattern with a run of '#'
-    std::string recipe;           ///< the recipe words joined with blanks
-};
-
-const char* const kUsage = "usage: zqMakeFrame [-n FIRST-LAST] PATH RECIPE...";
-
-Options parseCommandLine(int argc, char* argv[])
-{
-    Options options;
-    int     at = 1;
-    if (at < argc && std::string(argv[at]) == "-n")
-    {
-        std::vector<std::string> range =
-            at + 1 < argc ? zqtools::splitOn(argv[at + 1], '-') : std::vector<std::string>();
-        if (range.size() != 2)
-            throw RecipeError(kUsage);
-        options.sequence = true;
-        options.first = zqtools::parseInteger(range[0], 0, 999999999, "first frame");
-        options.last = zqtools::parseInteger(range[1], options.first, 999999999, "last frame");
-        at += 2;
-    }
-    if (argc - at < 2)
-        throw RecipeError(kUsage);
-    options.path = argv[at++];
-    for (; at < argc; ++at)
-        options.recipe += std::string(options.recipe.empty() ? "" : " ") + argv[at];
-    return options;
-}
-
-// The pattern with its one run of '#' replaced by the frame number, zero-padded to the run's length.
-std::string framePath(const std::string& pattern, int64_t frame)
-{
-    size_t start = pattern.find('#');
-    size_t end = pattern.find_first_not_of('#', start);
-    end = end == std::string::npos ? pattern.size() : end;
-    if (start == std::string::npos || pattern.find('#', end) != std::string::npos)
-        throw RecipeError("with -n, PATH needs exactly one run of '#' for the frame number: " + pattern);
-    char number[32];
-    std::snprintf(number, sizeof number, "%0*lld", int(end - start), static_cast<long long>(frame));
-    return pattern.substr(0, start) + number + pattern.substr(end);
-}
-
+// Writes one frame; a frame that fails is removed, so that no half-written frame is left behind.
 void makeFrame(const std::string& path, const std::string& recipe, int64_t frame)
 {
     zqtools::FrameRecipe parsed = zqtools::parseRecipe(recipe, uint32_t(frame));
     try
     {
         zqtools::writeFrame(path, parsed);
-        zqtools::damageFrame(path, parsed.damage);
     }
     catch (...)
     {
-        std::remove(path.c_str()); // no half-written frame is left behind
+        std::remove(path.c_str());
         throw;
     }
 }
 
 int run(int argc, char* argv[])
 {
-    Options options = parseCommandLine(argc, argv);
+    const char* const usage = "usage: zqMakeFrame [-n FIRST-LAST] PATH RECIPE...";
+    bool              sequence = argc > 1 && std::string(argv[1]) == "-n";
+    int               at = sequence ? 3 : 1;
+    if (argc - at < 2)
+        throw RecipeError(usage);
+    std::string path = argv[at], recipe;
+    for (int i = at + 1; i < argc; ++i)
+        recipe += std::string(recipe.empty() ? "" : " ") + argv[i];
     Imf::setGlobalThreadCount(int(std::max(1u, std::thread::hardware_concurrency())));
-    if (!options.sequence)
+    if (!sequence)
+        return makeFrame(path, recipe, 0), 0;
+    std::string range = argv[2];
+    size_t      dash = range.find('-');
+    if (dash == std::string::npos)
+        throw RecipeError(usage);
+    int64_t first = zqtools::parseInteger(range.substr(0, dash), 0, 999999999, "first frame");
+    int64_t last = zqtools::parseInteger(range.substr(dash + 1), first, 999999999, "last frame");
+    size_t  start = path.find('#'), end = path.find_first_not_of('#', start);
+    end = end == std::string::npos ? path.size() : end;
+    if (start == std::string::npos || path.find('#', end) != std::string::npos)
+        throw RecipeError("with -n, PATH needs exactly one run of '#' for the frame number: " + path);
+    for (int64_t frame = first; frame <= last; ++frame)
     {
-        makeFrame(options.path, options.recipe, 0);
-        return 0;
+        char number[32];
+        std::snprintf(number, sizeof number, "%0*lld", int(end - start), static_cast<long long>(frame));
+        makeFrame(path.substr(0, start) + number + path.substr(end), recipe, frame);
     }
-    for (int64_t frame = options.first; frame <= options.last; ++frame)
-        makeFrame(framePath(options.path, frame), options.recipe, frame);
     return 0;
 }
 
@@ -102,19 +72,9 @@ int main(int argc, char* argv[])
     {
         return run(argc, argv);
     }
-    catch (const RecipeError& e)
+    catch (const std::exception& e) // a recipe that cannot be made, or that the library refuses, is exit 2
     {
         std::fprintf(stderr, "zqMakeFrame: %s\n", e.what());
-        return 2;
-    }
-    catch (const Iex::ArgExc& e) // the library refuses what the recipe asks for
-    {
-        std::fprintf(stderr, "zqMakeFrame: %s\n", e.what());
-        return 2;
-    }
-    catch (const std::exception& e)
-    {
-        std::fprintf(stderr, "zqMakeFrame: %s\n", e.what());
-        return 1;
+        return dynamic_cast<const RecipeError*>(&e) || dynamic_cast<const Iex::ArgExc*>(&e) ? 2 : 1;
     }
 }

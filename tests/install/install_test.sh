@@ -30,7 +30,7 @@ expectEqual "man page renders without warnings" "$(MANWIDTH=80 man --warnings -l
 # The installed tool's --help and the man page's OPTIONS section name the same options in the same words.
 rendered="$(LANG=C MANWIDTH=1000 man --nj --nh -l "$manPage")"
 "$prefix/bin/zqExrCropRegion" --help | grep '^  --' >"$work/help.txt"
-manOptions="$(sed -n '/^\.SH OPTIONS/,/^\.SH /{/^\.TP/{n;p}}' "$root/doc/zqExrCropRegion.1" | wc -l)"
+manOptions="$(sed -n '/^\.SH OPTIONS/,/^\.SH /{/^\.TP/{n;p}}' "$root/doc/zqExrCropRegion.1.in" | wc -l)"
 expectEqual "options in the man page and in --help" "$manOptions" "$(wc -l <"$work/help.txt")"
 while read -r name text; do
   grep -qF -- "$name" <<<"$rendered" && grep -qF -- "$text" <<<"$rendered" ||
