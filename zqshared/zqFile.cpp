@@ -249,6 +249,8 @@ bool zqTempFileBeside::commit(const zqFileIdentity* replaced)
         return fail(QStringLiteral("nothing written for"), EBADF);
     QByteArray to = nativePath(m_target);
     // A frame its user may not write stays, as a direct write to it would have failed.
+    if (replaced && !holdsFile(to, *replaced))
+        return changed();
     if (replaced && ::access(to.constData(), W_OK) != 0)
     {
         m_error = QStringLiteral("%1: %2").arg(m_target, systemReason(errno));
