@@ -25,4 +25,8 @@ struct Options
     bool    strict = false;      ///< --strict: exit code 1 when any frame ended other than done
     int     threads = 4;         ///< --threads: the library's thread count
     bool    verify = false;      ///< --verify: read every rewritten file back before it replaces anything
+    bool    dryRun = false;      ///< --dry-run: decide and encode every frame, write nothing on disk
+    bool    summary = false;     ///< --summary: one summary line before "All Done"
+    bool    quietStrays = false; ///< --quiet-strays: no warning for the files of the folder outside the sequence
+    bool    missingOk = false;   ///< --missing-ok: with --strict, slots with no file do not set exit code 1
 };

@@ -7,6 +7,7 @@
 #include "frame/MetadataAttributeList.h"
 #include "driver/jobIdText.h"
 #include "driver/localHostName.h"
+#include "driver/stopSignals.h"
 #include "conversion/convertFrame.h"
 #include "zqshared/zqFile.h"
 
@@ -17,6 +18,7 @@
 #include "zqshared/zqSystem.h"
 
 #include <QDataStream>
+#include <QFileInfo>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -87,6 +89,7 @@ QByteArray encodeOutcome(ImagePluginResult result, const QString& detail, const 
     stream << qint32(facts.action);
     writeBox(stream, facts.outputDataWindow);
     writeCount(stream, facts.outputParts);
+    stream << qint64(facts.outputBytes.value_or(-1));
     return bytes;
 }
 
@@ -104,6 +107,10 @@ FrameOutcome decodeOutcome(const QByteArray& bytes)
     outcome.facts.action = FrameAction(action);
     readBox(stream, outcome.facts.outputDataWindow);
     readCount(stream, outcome.facts.outputParts);
+    qint64 outputBytes = -1;
+    stream >> outputBytes;
+    if (outputBytes >= 0)
+        outcome.facts.outputBytes = outputBytes;
     return outcome;
 }
 
@@ -152,6 +159,7 @@ void workerMain(const zqChannel& channel, const Options& options)
         stream >> job.inputPath >> job.outputPath;
         fillFarmMetadata(job.metadata, options);
         job.verify = options.verify;
+        job.dryRun = options.dryRun;
         job.console = [&channel](const QByteArray& text) { sendMessage(channel, 'C', text); };
         ImagePluginResult result = convertOneFrame(job);
         if (!sendMessage(channel, 'R', encodeOutcome(result, job.detail, job.facts)))
@@ -161,6 +169,7 @@ void workerMain(const zqChannel& channel, const Options& options)
 
 void forkedWorkerMain(const zqChannel& channel, void* options)
 {
+    releaseStopSignals();
     workerMain(channel, *static_cast<const Options*>(options));
 }
 
@@ -219,6 +228,7 @@ bool ConversionWorker::start(QString& error)
 {
     if (!m_process.start(forkedWorkerMain, const_cast<Options*>(&m_options), error))
         return false;
+    stopSignalTarget(pid_t(m_process.id()));
     if (!zqWorkerNeedsOptions())
         return true;
     QByteArray  arguments;
@@ -232,6 +242,7 @@ bool ConversionWorker::start(QString& error)
 
 void ConversionWorker::stop()
 {
+    stopSignalTarget(-1);
     m_process.stop();
 }
 
@@ -263,9 +274,17 @@ FrameOutcome ConversionWorker::convert(const QString& inputPath, const QString& 
         }
 
     // The worker died during the frame: the frame ends here, and whatever it left half-written goes.
+    stopSignalTarget(-1);
     outcome.detail = endingText(m_process.waitForEnd());
-    if (!outputPath.isEmpty())
+    if (!outputPath.isEmpty() && !m_options.dryRun)
+    {
         zqRemoveStaleTempFiles(outputPath);
+        // A frame reached through a symbolic link is rewritten beside the file the link names.
+        QString linked = QFileInfo(outputPath).canonicalFilePath();
+        if (!linked.isEmpty() && linked != outputPath)
+            zqRemoveStaleTempFiles(linked);
+    }
+    outcome.stopped = stopSignal() != 0;
     outcome.result = DataError;
     return outcome;
 }

@@ -14,6 +14,7 @@ struct FrameOutcome
     ImagePluginResult result = Ok; ///< the conversion's result code
     QString           detail;      ///< the detail text of the result line
     FrameFacts        facts;       ///< what the conversion learnt and did
+    bool              stopped = false; ///< the run was stopped by a signal before the frame ended
 };
 
 /// A worker process that converts one frame after another with the library's threads of its own; the run's

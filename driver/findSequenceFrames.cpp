@@ -40,7 +40,7 @@ QString frameTextOf(const QString& name, const QString& baseName, const QString&
 }
 
 int32_t placeSequenceFrames(const QStringList& names, const QString& baseName, const QString& extension,
-                            const SequenceRange& range, FrameSlots& slots, QByteArray& console)
+                            const SequenceRange& range, FrameSlots& slots, QByteArray& console, int32_t* strays)
 {
     int32_t found = 0;
     for (const QString& name : names)
@@ -66,6 +66,8 @@ int32_t placeSequenceFrames(const QStringList& names, const QString& baseName, c
         }
         else
             reason = ">end";
+        if (strays)
+            ++*strays;
         char line[256];
         QByteArray latin = frameText.toLatin1();
         console += "Warning:  Not a frame of this sequene '" + latin + "' : ";
@@ -76,7 +78,7 @@ int32_t placeSequenceFrames(const QStringList& names, const QString& baseName, c
     return found;
 }
 
-int32_t findSequenceFrames(const Options& options, FrameSlots& slots)
+int32_t findSequenceFrames(const Options& options, FrameSlots& slots, int32_t& strays)
 {
     zqDirListing listing;
     listing.addEndsWithFilter(options.extension);
@@ -89,8 +91,10 @@ int32_t findSequenceFrames(const Options& options, FrameSlots& slots)
 
     QByteArray    console;
     SequenceRange range{options.start, options.end, options.step, options.offset, options.frameCount};
-    int32_t       found = placeSequenceFrames(names, options.baseName, options.extension, range, slots, console);
-    consolePrint("%s", console.constData());
+    strays = 0;
+    int32_t       found = placeSequenceFrames(names, options.baseName, options.extension, range, slots, console, &strays);
+    if (!options.quietStrays)
+        consolePrint("%s", console.constData());
     consolePrint("%s", QStringLiteral("Found %1 of %2 frames\n").arg(found).arg(options.frameCount).toLatin1().constData());
     return found;
 }

@@ -55,9 +55,11 @@ struct SequenceRange
 QString frameTextOf(const QString& name, const QString& baseName, const QString& extension);
 
 /// Places every name that belongs to the sequence into its slot; returns the number placed. Warnings for numbers
-/// outside the sequence are appended to console.
+/// outside the sequence (strays) are appended to console and counted in strays when given.
 int32_t placeSequenceFrames(const QStringList& names, const QString& baseName, const QString& extension,
-                            const SequenceRange& range, FrameSlots& slots, QByteArray& console);
+                            const SequenceRange& range, FrameSlots& slots, QByteArray& console,
+                            int32_t* strays = nullptr);
 
-/// Lists the directory of the options and fills slots, printing the search line, warnings and the found line.
-int32_t findSequenceFrames(const Options& options, FrameSlots& slots);
+/// Lists the directory of the options and fills slots, printing the search line, the warnings (unless the options
+/// keep strays quiet) and the found line; strays receives the number of names outside the sequence.
+int32_t findSequenceFrames(const Options& options, FrameSlots& slots, int32_t& strays);

@@ -55,8 +55,9 @@ const char* slotAction(const SlotRecord& record)
     return "unchanged";
 }
 
-bool FrameReport::open(const QString& path, QString& error)
+bool FrameReport::open(const QString& path, bool dryRun, QString& error)
 {
+    m_dryRun = dryRun;
     m_file.setFileName(path);
     if (m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return true;
@@ -64,18 +65,30 @@ bool FrameReport::open(const QString& path, QString& error)
     return false;
 }
 
-void FrameReport::writeLine(const QJsonObject& object)
+void FrameReport::writeLine(QJsonObject object)
 {
+    if (m_dryRun)
+        object.insert(QStringLiteral("dryRun"), true);
     m_file.write(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
     m_file.flush();
 }
 
+int64_t FrameReport::count(const char* action) const
+{
+    auto found = m_actions.find(action);
+    return found == m_actions.end() ? 0 : found->second;
+}
+
 void FrameReport::addSlot(const SlotRecord& record)
 {
+    const char* action = slotAction(record);
+    ++m_frames;
+    ++m_actions[action];
+    m_bytesIn += record.bytesIn.value_or(0);
+    m_bytesOut += record.bytesOut.value_or(0);
     if (!isOpen())
         return;
     const FrameFacts& facts = record.outcome.facts;
-    const char*       action = slotAction(record);
     bool              rewritten = facts.action == FrameAction::Rewritten && record.outcome.result == Ok;
     bool cropped = rewritten && facts.dataWindow && facts.outputDataWindow && area(*facts.outputDataWindow) < area(*facts.dataWindow);
     QJsonObject object{
@@ -96,23 +109,37 @@ void FrameReport::addSlot(const SlotRecord& record)
         {"seconds", record.seconds},
     };
     writeLine(object);
-    ++m_frames;
-    ++m_actions[action];
-    m_bytesIn += record.bytesIn.value_or(0);
-    m_bytesOut += record.bytesOut.value_or(0);
 }
 
-void FrameReport::finish(double seconds, int exitCode)
+QByteArray FrameReport::summaryLine(double seconds) const
+{
+    QString share = m_bytesIn > 0 ? QString::number(double(m_bytesOut) * 100.0 / double(m_bytesIn), 'f', 1)
+                                  : QStringLiteral("-");
+    return QStringLiteral("Summary: %1 frames: %2 rewritten, %3 copied, %4 unchanged, %5 missing, %6 failed; "
+                          "%7 MB -> %8 MB (%9 %) in %10 s\n")
+        .arg(m_frames)
+        .arg(count("rewritten"))
+        .arg(count("copied"))
+        .arg(count("unchanged"))
+        .arg(count("missing"))
+        .arg(count("failed"))
+        .arg(QString::number(double(m_bytesIn) / 1e6, 'f', 1), QString::number(double(m_bytesOut) / 1e6, 'f', 1),
+             share, QString::number(seconds, 'f', 1))
+        .toLatin1();
+}
+
+void FrameReport::finish(double seconds, int exitCode, int64_t strays)
 {
     if (!isOpen())
         return;
     writeLine(QJsonObject{{"summary", true},
                           {"frames", double(m_frames)},
-                          {"rewritten", double(m_actions["rewritten"])},
-                          {"copied", double(m_actions["copied"])},
-                          {"unchanged", double(m_actions["unchanged"])},
-                          {"missing", double(m_actions["missing"])},
-                          {"failed", double(m_actions["failed"])},
+                          {"rewritten", double(count("rewritten"))},
+                          {"copied", double(count("copied"))},
+                          {"unchanged", double(count("unchanged"))},
+                          {"missing", double(count("missing"))},
+                          {"failed", double(count("failed"))},
+                          {"strays", double(strays)},
                           {"bytesIn", double(m_bytesIn)},
                           {"bytesOut", double(m_bytesOut)},
                           {"seconds", seconds},

@@ -23,24 +23,29 @@ struct SlotRecord
     double                 seconds = 0;     ///< the slot's wall time
 };
 
-/// Writes the report as JSON Lines; every line is flushed as soon as it is written, so a killed run keeps the lines
-/// of the frames it finished.
+/// Counts the slots of a run and writes the report as JSON Lines; every line is flushed as soon as it is written, so
+/// a killed run keeps the lines of the frames it finished.
 class FrameReport
 {
 public:
-    /// Creates or empties the file at path; false with the reason when it cannot be written.
-    bool open(const QString& path, QString& error);
+    /// Creates or empties the file at path; false with the reason when it cannot be written. With dryRun every object
+    /// carries "dryRun": true.
+    bool open(const QString& path, bool dryRun, QString& error);
     /// True when a report is being written.
     bool isOpen() const { return m_file.isOpen(); }
-    /// Writes the object of one slot and counts it for the summary.
+    /// Counts one slot for the summary and writes its object when a report is being written.
     void addSlot(const SlotRecord& record);
-    /// Writes the summary object and closes the file.
-    void finish(double seconds, int exitCode);
+    /// The --summary line of the slots counted so far: "Summary: F frames: ... in S s\n".
+    QByteArray summaryLine(double seconds) const;
+    /// Writes the summary object, with strays the number of files outside the sequence, and closes the file.
+    void finish(double seconds, int exitCode, int64_t strays);
 
 private:
-    void writeLine(const class QJsonObject& object);
+    void writeLine(class QJsonObject object);
+    int64_t count(const char* action) const;
 
     QFile                          m_file;
+    bool                           m_dryRun = false;
     int64_t                        m_frames = 0, m_bytesIn = 0, m_bytesOut = 0;
     std::map<std::string, int64_t> m_actions; ///< slots by action
 

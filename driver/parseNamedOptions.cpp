@@ -1,7 +1,8 @@
 // The named farm options (--name or --name=value), taken out of the command line before the positional arguments.
 #include "driver/parseNamedOptions.h"
 
-#include "zqshared/zqSystem.h"
+#include "driver/threadCount.h"
+
 
 namespace {
 
@@ -29,9 +30,15 @@ const OptionRule kOptions[] = {
      "After each slot's result line print a line made from TEMPLATE: %d is the percentage of slots finished, %% a percent sign; the default is \"PROGRESS: %d%%\"."},
     {"strict", Value::None, "", "Exit with 1 when any frame ended with a result other than done, missing frames included."},
     {"threads", Value::Required, "=N|auto",
-     "Use N threads (1 to 256) in the OpenEXR library instead of 4; auto uses the number of CPUs this process may run on."},
+     "Use N threads (1 to 256) in the OpenEXR library instead of 4; auto uses the number of CPUs this process may run on, no more than its control group's CPU quota."},
     {"verify", Value::None, "",
      "Read every rewritten file back and compare every sample before it replaces anything; a difference is a failed save and the previous file stays."},
+    {"dry-run", Value::None, "",
+     "Read and decide every frame and encode every rewrite, but write, copy, rename and remove nothing on disk; a frame that would be written or copied ends \"done (dry run)\"."},
+    {"summary", Value::None, "",
+     "Print one line before \"All Done\": the frames by what happened to them, the megabytes before and after, and the seconds."},
+    {"quiet-strays", Value::None, "", "Do not print a warning for each file of the folder that is not a frame of this run."},
+    {"missing-ok", Value::None, "", "With --strict, frames with no file do not set exit code 1."},
 };
 
 const OptionRule* findRule(const QString& name)
@@ -40,12 +47,6 @@ const OptionRule* findRule(const QString& name)
         if (name == QLatin1String(rule.name))
             return &rule;
     return nullptr;
-}
-
-// The CPUs this process may run on, as its affinity mask (set by a farm's CPU binding) allows.
-int availableCpus()
-{
-    return zqAvailableCpuCount();
 }
 
 // Stores one option's value; the reason when the value is bad.
@@ -60,6 +61,14 @@ QString apply(const OptionRule& rule, const QString& value, NamedOptions& named,
         options.strict = true;
     else if (name == QLatin1String("verify"))
         options.verify = true;
+    else if (name == QLatin1String("dry-run"))
+        options.dryRun = true;
+    else if (name == QLatin1String("summary"))
+        options.summary = true;
+    else if (name == QLatin1String("quiet-strays"))
+        options.quietStrays = true;
+    else if (name == QLatin1String("missing-ok"))
+        options.missingOk = true;
     else if (name == QLatin1String("report"))
         options.reportPath = value;
     else if (name == QLatin1String("progress"))
@@ -72,7 +81,7 @@ QString apply(const OptionRule& rule, const QString& value, NamedOptions& named,
     else if (name == QLatin1String("threads"))
     {
         bool ok = false;
-        int  threads = value == QLatin1String("auto") ? availableCpus() : value.toInt(&ok, 10);
+        int  threads = value == QLatin1String("auto") ? autoThreadCount() : value.toInt(&ok, 10);
         if (value != QLatin1String("auto") && (!ok || threads < 1 || threads > 256))
             return QStringLiteral("give a number from 1 to 256 or auto");
         options.threads = threads;

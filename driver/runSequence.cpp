@@ -7,6 +7,7 @@
 #include "driver/frameReport.h"
 #include "driver/imagePluginResultText.h"
 #include "driver/parseCommandLine.h"
+#include "driver/stopSignals.h"
 #include "zqshared/zqFile.h"
 
 #include <QElapsedTimer>
@@ -37,15 +38,34 @@ std::optional<int64_t> fileSize(const QString& path)
     return zqFileExists(path, nullptr, &size) ? std::optional<int64_t>(size) : std::nullopt;
 }
 
+// The size of the file at the output path after the slot; in a dry run the size it would have.
+std::optional<int64_t> outputSize(const Options& options, const SlotRecord& record)
+{
+    const FrameFacts& facts = record.outcome.facts;
+    if (options.dryRun && facts.action == FrameAction::Rewritten)
+        return facts.outputBytes;
+    if (options.dryRun && facts.action == FrameAction::Copied)
+        return record.bytesIn;
+    return fileSize(record.output);
+}
+
+// The exit code of a run stopped by a farm's signal, as a shell reports a process ended by that signal.
+int stoppedExitCode()
+{
+    consoleFlush();
+    return 128 + stopSignal();
+}
+
 } // namespace
 
 int runSequence(const Options& options)
 {
     QElapsedTimer runTime;
     runTime.start();
+    catchStopSignals();
     FrameReport report;
     QString     reportError;
-    if (!options.reportPath.isEmpty() && !report.open(options.reportPath, reportError))
+    if (!options.reportPath.isEmpty() && !report.open(options.reportPath, options.dryRun, reportError))
     {
         consolePrint("Error: Option --report: cannot write '%s': %s.\n", options.reportPath.toLatin1().constData(),
                      reportError.toLatin1().constData());
@@ -58,13 +78,14 @@ int runSequence(const Options& options)
     if (!frameSlots.isValid())
     {
         consolePrint("Error: Sequence too long.\n");
-        report.finish(runTime.elapsed() / 1000.0, 255);
+        report.finish(runTime.elapsed() / 1000.0, 255, 0);
         return -1;
     }
-    if (findSequenceFrames(options, frameSlots) == 0)
+    int32_t strays = 0;
+    if (findSequenceFrames(options, frameSlots, strays) == 0)
     {
         consolePrint("Warning:  No frames found.\n");
-        report.finish(runTime.elapsed() / 1000.0, 255);
+        report.finish(runTime.elapsed() / 1000.0, 255, strays);
         return -1;
     }
 
@@ -76,6 +97,8 @@ int runSequence(const Options& options)
     bool             anyFailed = false;
     for (int32_t k = 0; k < frameSlots.count(); ++k)
     {
+        if (stopSignal() != 0)
+            return stoppedExitCode();
         QElapsedTimer frameTime;
         frameTime.start();
         FrameSlot slot = frameSlots.at(k);
@@ -89,20 +112,29 @@ int runSequence(const Options& options)
                                             : record.input;
         record.bytesIn = fileSize(record.input);
         record.outcome = worker.convert(record.input, record.output, consoleWrite);
-        record.resultText = record.outcome.result == Ok
-                                ? QStringLiteral("done")
-                                : imagePluginResultText(record.outcome.result, QString(), record.outcome.detail);
+        if (record.outcome.stopped)
+            return stoppedExitCode();
+        bool wouldWrite = options.dryRun && record.outcome.facts.action != FrameAction::None;
+        if (record.outcome.result != Ok)
+            record.resultText = imagePluginResultText(record.outcome.result, QString(), record.outcome.detail);
+        else
+            record.resultText = wouldWrite ? QStringLiteral("done (dry run)") : QStringLiteral("done");
         consolePrint("    %s\n", record.resultText.toLatin1().constData());
         if (!options.progressTemplate.isEmpty())
             consoleWrite(progressLine(options.progressTemplate, k + 1, frameSlots.count()));
         consoleFlush();
-        anyFailed = anyFailed || record.outcome.result != Ok;
-        record.bytesOut = fileSize(record.output);
+        anyFailed = anyFailed || (record.outcome.result != Ok && !(options.missingOk && record.missing));
+        record.bytesOut = outputSize(options, record);
         record.seconds = frameTime.elapsed() / 1000.0;
         report.addSlot(record);
     }
+    if (stopSignal() != 0)
+        return stoppedExitCode();
+    double seconds = runTime.elapsed() / 1000.0;
+    if (options.summary)
+        consoleWrite(report.summaryLine(seconds));
     consolePrint("All Done\n");
     int exitCode = options.strict && anyFailed ? 1 : 0;
-    report.finish(runTime.elapsed() / 1000.0, exitCode);
+    report.finish(seconds, exitCode, strays);
     return exitCode;
 }

@@ -33,6 +33,7 @@ struct FrameFacts
     FrameAction                 action = FrameAction::None; ///< what was written
     std::optional<Imath::Box2i> outputDataWindow; ///< the data window of a rewritten frame
     std::optional<int32_t>      outputParts;      ///< the part count of a rewritten frame
+    std::optional<int64_t>      outputBytes;      ///< the size a rewritten frame has (in a dry run: would have)
 };
 
 /// The request and the answer of one frame's conversion.
@@ -45,6 +46,7 @@ struct FrameJob
     bool                         verbose = true;              ///< when false, progress and decision lines are not printed
     int64_t                      memoryLimitMegabytes = 8000; ///< frames whose pixels need more are not loaded
     bool                         verify = false;              ///< read every written file back before it replaces anything
+    bool                         dryRun = false;              ///< decide and encode, but touch nothing on disk
     QString                      detail;                      ///< receives the text that explains the result
     FrameFacts                   facts;                       ///< receives what was learnt and done
 };

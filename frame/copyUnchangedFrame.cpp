@@ -6,6 +6,11 @@ ImagePluginResult copyUnchangedFrame(FrameJob& job, const zqInputFile& frame, Im
 {
     if (job.outputPath == job.inputPath || job.outputPath.isEmpty())
         return code;
+    if (job.dryRun)
+    {
+        job.facts.action = FrameAction::Copied;
+        return code;
+    }
     QString error = zqCopyFile(frame, job.outputPath);
     if (!error.isEmpty() && !error.contains(QLatin1String("setting file time")))
     {

@@ -95,9 +95,34 @@ private:
     int               m_error = 0;
 };
 
-// Writes every part into stream; the library's exceptions pass to the caller.
-void writeParts(FileOStream& stream, const std::vector<Imf::Header>& headers,
-                const std::vector<Imf::FrameBuffer>& frameBuffers)
+// An output stream that keeps nothing and only learns how long the file would be: a dry run encodes every rewrite
+// in full into it, so the sizes it reports are exact.
+class ByteCountingOStream : public Imf::OStream
+{
+public:
+    explicit ByteCountingOStream(const char* fileName) : Imf::OStream(fileName) {}
+
+    void write(const char[], int n) override
+    {
+        m_position += uint64_t(n);
+        m_size = std::max(m_size, m_position);
+    }
+    uint64_t tellp() override { return m_position; }
+    void     seekp(uint64_t pos) override { m_position = pos; }
+    /// The file's size: the end of the furthest byte written.
+    uint64_t size() const { return m_size; }
+    /// Nothing to write out and nothing that can fail.
+    void finish() {}
+
+private:
+    uint64_t m_position = 0;
+    uint64_t m_size = 0;
+};
+
+// Writes every part into stream (a file, or the byte counter of a dry run); the library's exceptions pass to the
+// caller.
+template <typename Stream>
+void writeParts(Stream& stream, const std::vector<Imf::Header>& headers, const std::vector<Imf::FrameBuffer>& frameBuffers)
 {
     {
         Imf::MultiPartOutputFile output(stream, headers.data(), int(headers.size()), false, Imf::globalThreadCount());
@@ -240,8 +265,22 @@ ImagePluginResult saveRewrittenFrame(FrameJob& job, const zqInputFile& frame, co
                                      const std::vector<Imf::FrameBuffer>& frameBuffers)
 {
     bool inPlace = job.outputPath == job.inputPath;
-    if (!writePartsAtomically(inPlace ? frame.filePath() : job.outputPath, headers, frameBuffers, job.verify,
-                              job.detail, inPlace ? &frame.identity() : nullptr))
+    if (job.dryRun)
+    {
+        try
+        {
+            ByteCountingOStream stream(job.outputPath.toUtf8().constData());
+            writeParts(stream, headers, frameBuffers);
+            job.facts.outputBytes = int64_t(stream.size());
+        }
+        catch (const std::exception& error)
+        {
+            job.detail = QString::fromUtf8(error.what());
+            return FailedToSaveFile;
+        }
+    }
+    else if (!writePartsAtomically(inPlace ? frame.filePath() : job.outputPath, headers, frameBuffers, job.verify,
+                                   job.detail, inPlace ? &frame.identity() : nullptr))
         return FailedToSaveFile;
     job.facts.action = FrameAction::Rewritten;
     job.facts.outputDataWindow = headers.front().dataWindow();

@@ -3,7 +3,8 @@
 # the kept box, no search, no metadata), the refined floor (the same with the tool's two changes: libdeflate for the
 # library's zlib calls, huge pages for the planes) and oiiotool's autotrim, on generated HD and UHD frames, single- and
 # multi-part, and an 8-frame HD sequence. Also: the tool's output against a plain-zlib build of it (size, pixels and
-# attributes by the tool's dump and by oiiotool --diff), the cost of --verify and of the fsync calls. Markdown to stdout.
+# attributes by the tool's dump and by oiiotool --diff), the cost of --verify and of the fsync calls, and a dry run of
+# the sequence against its real run (time, bytes reported, files touched). Markdown to stdout.
 #
 #   scripts/bench.sh        (as root on Debian the first time: installs GNU time, strace and openimageio-tools)
 #
@@ -120,12 +121,25 @@ cropBoxes "$dir/tool.out" >"$dir/boxes"
 read -r -a floorArgs <<<"$(floorArguments "$dir" "$dir/boxes")"
 for ((r = 0; r < sequenceRounds; r++)); do
   timed "$dir/tool.times" "$tool" "$dir/shot." .exr 1 "$sequenceFrames" 1 0 true true
+  timed "$dir/dry.times" "$tool" "$dir/shot." .exr 1 "$sequenceFrames" 1 0 true true --dry-run
   timed "$dir/floor.times" "$floor" "$dir/floor" "${floorArgs[@]}"
   timed "$dir/refined.times" "$refined" "$dir/refined" "${floorArgs[@]}"
 done
 seqTool=$(column "$dir/tool.times" 1 | median)
 seqFloor=$(column "$dir/floor.times" 1 | median)
 seqRefined=$(column "$dir/refined.times" 1 | median)
+seqDry=$(column "$dir/dry.times" 1 | median)
+# The dry run against the real run: the sizes each reports, and what the dry run changed in the folder.
+rm -f "$dir"/shot_crop.*.exr
+snapshot() { find "$dir" -printf '%M %s %T@ %C@ %p\n' | sort; }
+snapshot >"$work/before.files"
+"$tool" "$dir/shot." .exr 1 "$sequenceFrames" 1 0 true true --dry-run "--report=$work/dry.jsonl" >/dev/null
+snapshot >"$work/after.files"
+"$tool" "$dir/shot." .exr 1 "$sequenceFrames" 1 0 true true "--report=$work/real.jsonl" >/dev/null
+dryBytes=$(jq -r 'select(.summary) | .bytesOut' "$work/dry.jsonl") realBytes=$(jq -r 'select(.summary) | .bytesOut' "$work/real.jsonl")
+sameFrames=no
+diff -q <(jq -c '[.frame, .bytesOut]' "$work/dry.jsonl") <(jq -c '[.frame, .bytesOut]' "$work/real.jsonl") >/dev/null && sameFrames=yes
+touched=$(diff "$work/before.files" "$work/after.files" | grep -c '^>' || true)
 loadAfter="$(cut -d' ' -f1-3 /proc/loadavg)"
 
 cpu="$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)"
@@ -143,6 +157,8 @@ ${rows%$'\n'}
 | Tool | $seqTool | 1.00 |
 | Plain floor | $seqFloor | $(ratio "$seqTool" "$seqFloor") |
 | Refined floor | $seqRefined | $(ratio "$seqTool" "$seqRefined") |
+
+HD sequence with NoOverwrite: --dry-run takes $seqDry s, $(ratio "$seqDry" "$seqTool") × the real run; it reports $dryBytes bytes out, the real run $realBytes (every frame the same: $sameFrames); names, sizes or times it changed in the folder: $touched.
 
 | Output against the plain-zlib build | Plain bytes | Bytes | Size | Same dump (pixels, attributes) | oiiotool --diff |
 |---|---|---|---|---|---|

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # A frame rewritten in place is killed (SIGKILL to the whole run) at moments spread over its conversion: after
 # every kill the frame is the original file or a complete rewrite with the same pixels, and a last run converts it.
+# At the same moments the run alone is sent SIGTERM, as a farm cancels a task: it must exit with 143 (or 0 when it
+# was done), leaving no temporary file and no process of its own behind.
 #   killDuringRewrite.sh TOOL MAKEFRAME PROOF [KILLS]
 set -uo pipefail
 tool="$1" makeFrame="$2" proof="$3" kills="${4:-30}"
@@ -12,16 +14,24 @@ run() { mkdir -p "$work/run" && cp "$work/original.exr" "$work/run/shot.0001.exr
 start=$(date +%s%N); run; wait $pid; took=$(( ($(date +%s%N) - start) / 1000000 ))
 failures=0
 for ((i = 1; i <= kills; ++i)); do
-  rm -rf "$work/run"; run
-  sleep "$(awk -v t="$took" -v i="$i" -v n="$kills" 'BEGIN { printf "%.3f", t * i / n / 1000 }')"
-  kill -KILL -- "-$pid" 2>/dev/null; wait $pid 2>/dev/null
-  if ! cmp -s "$work/original.exr" "$work/run/shot.0001.exr"; then
-    result="$("$proof" "$work/original.exr" "$work/run/shot.0001.exr" 2>&1)" ||
-      { echo "kill $i of $kills: $result"; failures=$((failures + 1)); }
-  fi
+  for signal in KILL TERM; do
+    rm -rf "$work/run"; run
+    sleep "$(awk -v t="$took" -v i="$i" -v n="$kills" 'BEGIN { printf "%.3f", t * i / n / 1000 }')"
+    if [ $signal = KILL ]; then kill -KILL -- "-$pid" 2>/dev/null; wait $pid 2>/dev/null
+    else
+      kill -TERM "$pid" 2>/dev/null; wait $pid; code=$?
+      left="$(ls -A "$work/run" | grep -v '^shot.0001.exr$'; pgrep -s "$pid")"
+      [ -z "$left" ] && { [ $code -eq 143 ] || [ $code -eq 0 ]; } ||
+        { echo "SIGTERM $i of $kills: exit $code, left: $left"; failures=$((failures + 1)); }
+    fi
+    if ! cmp -s "$work/original.exr" "$work/run/shot.0001.exr"; then
+      result="$("$proof" "$work/original.exr" "$work/run/shot.0001.exr" 2>&1)" ||
+        { echo "SIG$signal $i of $kills: $result"; failures=$((failures + 1)); }
+    fi
+  done
 done
 rm -rf "$work/run"; run; wait $pid; code=$?
 result="$("$proof" "$work/original.exr" "$work/run/shot.0001.exr" 2>&1)"
 [ $code -eq 0 ] && [ "$result" = ok ] || { echo "the last run: exit $code, $result"; cat "$work/out"; failures=$((failures + 1)); }
-echo "$kills kills over ${took} ms, $failures failures"
+echo "$kills kills and $kills SIGTERMs over ${took} ms, $failures failures"
 [ $failures -eq 0 ]

@@ -73,15 +73,14 @@ std::vector<Part> readFile(const char* path)
     return parts;
 }
 
-// The tool's emptiness rule: 0, NaN, infinities, and in a channel whose name (cut to 150 characters) is "Z" or
-// "normals.Z" or ends in ".A", the channel's top-left sample.
+// The tool's emptiness rule: 0, NaN, infinities, and in a channel whose whole name is "Z" or "normals.Z" or ends in
+// ".A", the channel's top-left sample.
 bool isEmpty(const std::string& name, float value, float topLeft)
 {
     if (value == 0.0f || std::isnan(value) || std::isinf(value))
         return true;
-    std::string held = name.substr(0, 150);
-    bool        background = held == "Z" || held == "normals.Z" ||
-                      (held.size() >= 2 && held.compare(held.size() - 2, 2, ".A") == 0);
+    bool background = name == "Z" || name == "normals.Z" ||
+                      (name.size() >= 2 && name.compare(name.size() - 2, 2, ".A") == 0);
     return background && value == topLeft;
 }
 

@@ -32,8 +32,9 @@
 # gets a line of its own), then the dumps and checks in their order. Input frames get a fixed old modification time.
 # A case that wrote a frame must show the same again with --verify added to every run. ZQ_UPDATE_REFS=1 rewrites
 # the reference instead of comparing. Masked: the case directory as $DIR, the host name as <host> (with ZQ_WINDOWS=1
-# in any letter case: Windows gives it in capitals), process ids in
-# temporary file names as <pid>, stamped dates as <date> (maskDates.sed). Exit 0 passed, 1 failed, 77 skipped.
+# in any letter case: Windows gives it in capitals), process ids in temporary file names as <pid>, stamped dates as
+# <date> (maskDates.sed), the seconds of a summary line as <s>. A run may keep scratch files beside the case directory
+# as $DIR.NAME; they go with it. Exit 0 passed, 1 failed, 77 skipped.
 set -uo pipefail
 caseDir="$(cd "$1" && pwd)"
 export ZQ_TOOL="$2" ZQ_MAKEFRAME="$3" ZQ_DUMP="$4" ZQ_PROOF="$5"
@@ -50,7 +51,8 @@ umask 022
 mask() {
   sed -e "s|$DIR|\$DIR|g" -e "s|\b$host\b|<host>|$hostFlags" -e 's/NoHostNameSet_[0-9]*/<host>/g' -f "$maskDates" \
     -e 's/\.<host>\.[0-9]\+\.\([a-z0-9]*\.zqtmp\)/.<host>.<pid>.\1/g' \
-    -e 's/\.<pid>\.[a-z0-9]\{6,\}\.zqtmp/.<pid>.<random>.zqtmp/g' -e "$codeMask"
+    -e 's/\.<pid>\.[a-z0-9]\{6,\}\.zqtmp/.<pid>.<random>.zqtmp/g' \
+    -e 's/^\(Summary: .*\) in [0-9.]* s$/\1 in <s> s/' -e "$codeMask"
 }
 
 # Gives the new input files that match a pattern (every file, for "*") the fixed old time and keeps a copy of each.
@@ -74,7 +76,8 @@ runTool() {
     showRun $?
     return
   fi
-  (cd "$DIR" && exec "${prefix[@]}" "$ZQ_TOOL" "${arguments[@]}") >"$DIR.out" 2>&1 &
+  # The tool runs at a lower priority, so that on a busy machine this watch still sees the file while it is open.
+  (cd "$DIR" && exec nice -n 10 "${prefix[@]}" "$ZQ_TOOL" "${arguments[@]}") >"$DIR.out" 2>&1 &
   local pid=$! tries=0 WORKER=""
   while [ -z "$WORKER" ] && [ $tries -lt 6000 ] && kill -0 "$pid" 2>/dev/null; do
     # Under Wine the worker is no child of the run's process: it is found by its hidden argument.
@@ -190,7 +193,7 @@ runOnce() {
   export DIR ZQ_ORIGINALS="$DIR.orig"
   runCase "$1" | mask
   local status=${PIPESTATUS[0]}
-  chmod -R u+rwX "$DIR" 2>/dev/null; rm -rf "$DIR" "$ZQ_ORIGINALS" "$DIR.console" "$DIR.out"
+  chmod -R u+rwX "$DIR" 2>/dev/null; rm -rf "$DIR" "$DIR".*
   return $status
 }
 

@@ -108,8 +108,9 @@ TEST(PlaceSequenceFrames, SlotsFoundCountAndWarnings)
         FrameSlots slots(c.range.frameCount);
         ASSERT_TRUE(slots.isValid()) << c.what;
         QByteArray console;
+        int32_t    strays = 0;
         int32_t    found = placeSequenceFrames(names, QString::fromLatin1(c.baseName), QStringLiteral(".exr"), c.range,
-                                               slots, console);
+                                               slots, console, &strays);
         std::vector<std::string> placed;
         for (int32_t k = 0; k < slots.count(); ++k)
         {
@@ -121,6 +122,7 @@ TEST(PlaceSequenceFrames, SlotsFoundCountAndWarnings)
         EXPECT_EQ(placed, c.slots) << c.what;
         EXPECT_EQ(found, c.found) << c.what;
         EXPECT_EQ(console.toStdString(), c.console) << c.what;
+        EXPECT_EQ(strays, console.count('\n')) << c.what << ": one stray per warning";
     }
 }
 

@@ -76,6 +76,8 @@ public:
     bool start(Body body, void* context, QString& error);
     /// True while a started worker has not been waited for.
     bool running() const { return m_process != -1; }
+    /// The worker's process id, or -1.
+    int64_t id() const;
     /// The channel to the worker.
     const zqChannel& channel() const { return m_channel; }
     /// True when a started worker has ended already (it is then waited for); does not block.

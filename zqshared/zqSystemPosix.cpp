@@ -154,6 +154,11 @@ bool zqWorkerProcess::start(Body body, void* context, QString& error)
     return true;
 }
 
+int64_t zqWorkerProcess::id() const
+{
+    return m_process;
+}
+
 bool zqWorkerProcess::endedAlready()
 {
     if (m_process == -1 || ::waitpid(pid_t(m_process), &m_status, WNOHANG) != pid_t(m_process))

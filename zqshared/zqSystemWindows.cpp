@@ -261,6 +261,11 @@ bool zqWorkerProcess::start(Body, void*, QString& error)
     return true;
 }
 
+int64_t zqWorkerProcess::id() const
+{
+    return m_process == -1 ? -1 : int64_t(::GetProcessId(HANDLE(m_process)));
+}
+
 bool zqWorkerProcess::endedAlready()
 {
     if (m_process == -1 || ::WaitForSingleObject(HANDLE(m_process), 0) != WAIT_OBJECT_0)
