@@ -149,7 +149,16 @@ ImagePluginResult convertOneFrame(FrameJob& job)
 // The worker's life: frame jobs in, console text and results out, until the run's process closes the channel.
 void workerMain(const zqChannel& channel, const Options& options)
 {
-    Imf::setGlobalThreadCount(options.threads);
+    // A process that may not start its threads (an address-space or process limit) converts on its own thread
+    // rather than end by std::terminate.
+    try
+    {
+        Imf::setGlobalThreadCount(options.threads);
+    }
+    catch (const std::exception&)
+    {
+        Imf::setGlobalThreadCount(0);
+    }
     char       type = 0;
     QByteArray message;
     while (receiveMessage(channel, type, message) && type == 'J')
