@@ -1,5 +1,6 @@
 // File services of the shared library: existence, a copy that keeps the modification time, and safe replacement.
 #include "zqshared/zqFile.h"
+#include "zqshared/zqPath.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -32,8 +33,7 @@ QByteArray nativePath(const QString& path)
 // Directory (with its trailing separator, "" for none) and file name of a path.
 std::pair<QString, QString> splitPath(const QString& path)
 {
-    int slash = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
-    return {path.left(slash + 1), path.mid(slash + 1)};
+    return {zqGetDirName(path, QLatin1Char('/')), zqGetFileName(path, QLatin1Char('/'))};
 }
 
 // Writes all bytes, retrying on interruption; false with errno set on failure.

@@ -21,8 +21,7 @@ const wchar_t kTempSuffix[] = L".zqtmp";
 // Directory (with its trailing separator, "" for none) and file name of a path.
 std::pair<QString, QString> splitPath(const QString& path)
 {
-    int slash = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
-    return {path.left(slash + 1), path.mid(slash + 1)};
+    return {zqGetDirName(path, QLatin1Char('/')), zqGetFileName(path, QLatin1Char('/'))};
 }
 
 HANDLE handleOf(int fd)
