@@ -73,20 +73,7 @@ private:
     // Writes count bytes at offset; false once any write of this stream failed.
     bool writeAt(const char* bytes, size_t count, uint64_t offset)
     {
-        while (count > 0 && m_error == 0)
-        {
-            int64_t written = zqWriteAt(m_fd, bytes, count, offset);
-            if (written <= 0)
-                m_error = written < 0 ? errno : EIO;
-            else
-            {
-                // Start writing these bytes to disk now, while the frame is still being encoded, so that the flush
-                // before the rename has little left to wait for.
-                zqStartWriteback(m_fd, offset, uint64_t(written));
-                bytes += written, count -= size_t(written), offset += uint64_t(written);
-            }
-        }
-        return m_error == 0;
+        return m_error == 0 && zqWriteAllAt(m_fd, bytes, count, offset, m_error);
     }
 
     int               m_fd;

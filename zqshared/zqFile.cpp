@@ -1,6 +1,7 @@
 // File services of the shared library: existence, a copy that keeps the modification time, and safe replacement.
 #include "zqshared/zqFile.h"
 #include "zqshared/zqPath.h"
+#include "zqshared/zqSystem.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -34,22 +35,6 @@ QByteArray nativePath(const QString& path)
 std::pair<QString, QString> splitPath(const QString& path)
 {
     return {zqGetDirName(path, QLatin1Char('/')), zqGetFileName(path, QLatin1Char('/'))};
-}
-
-// Writes all bytes, retrying on interruption; false with errno set on failure.
-bool writeAll(int fd, const char* bytes, size_t count)
-{
-    while (count > 0)
-    {
-        ssize_t written = ::write(fd, bytes, count);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0)
-            return false;
-        bytes += written;
-        count -= size_t(written);
-    }
-    return true;
 }
 
 // True when no process pid runs any more: none exists, or only its zombie waits to be reaped (it writes nothing).
@@ -345,14 +330,13 @@ QString zqCopyFile(const zqInputFile& source, const QString& target)
     for (;;)
     {
         int64_t got = source.readAt(copied, buffer.data(), int64_t(buffer.size()));
-        if (got < 0 || (got > 0 && !writeAll(temp.fd(), buffer.data(), size_t(got))))
-            return failure(got < 0 ? QStringLiteral("read error") : QStringLiteral("write error"), errno);
+        int     error = errno;
+        if (got < 0)
+            return failure(QStringLiteral("read error"), error);
         if (got == 0)
             break;
-#if defined(__linux__)
-        // Start writing to disk at once, so that the flush before the rename has little left to wait for.
-        ::sync_file_range(temp.fd(), off_t(copied), off_t(got), SYNC_FILE_RANGE_WRITE);
-#endif
+        if (!zqWriteAllAt(temp.fd(), buffer.data(), size_t(got), uint64_t(copied), error))
+            return failure(QStringLiteral("write error"), error);
         copied += got;
     }
     struct timespec times[2] = {info.st_atim, info.st_mtim};

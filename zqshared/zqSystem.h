@@ -2,6 +2,8 @@
 // offset, the CPUs the process may use, plane memory, and the worker process that converts the frames.
 #pragma once
 
+#include <cerrno>
+
 #include <QString>
 #include <QStringList>
 #include <cstddef>
@@ -26,6 +28,25 @@ int64_t zqWriteAt(int fd, const void* bytes, size_t count, uint64_t offset);
 
 /// Starts writing a range of the open file fd to disk without waiting for it (where the system offers that).
 void zqStartWriteback(int fd, uint64_t offset, uint64_t count);
+
+/// Writes all count bytes at offset of the open file fd, starting the writeback of each piece as it is written, so
+/// that the flush before a rename has little left to wait for; false with error set (errno, or EIO for a write that
+/// wrote nothing).
+inline bool zqWriteAllAt(int fd, const char* bytes, size_t count, uint64_t offset, int& error)
+{
+    while (count > 0)
+    {
+        int64_t written = zqWriteAt(fd, bytes, count, offset);
+        if (written <= 0)
+        {
+            error = written < 0 ? errno : EIO;
+            return false;
+        }
+        zqStartWriteback(fd, offset, uint64_t(written));
+        bytes += written, count -= size_t(written), offset += uint64_t(written);
+    }
+    return true;
+}
 
 /// A block of plane memory, released with std::free. On Linux, blocks of 2 MiB or more sit on a huge-page boundary
 /// and ask for transparent huge pages; Windows takes ordinary pages.
