@@ -123,8 +123,8 @@ CommandLine parseCommandLine(const QStringList& arguments, const Options& namedO
     if (options.frameCount <= 0)
         return plainFailure("Error: Sequence start/end/step error.\n", -1);
 
-    options.directoryText = zqGetDirName(baseFileName, QLatin1Char('\\'));
-    options.baseName = zqGetFileName(baseFileName, QLatin1Char('\\'));
+    options.directoryText = zqGetDirName(baseFileName);
+    options.baseName = zqGetFileName(baseFileName);
 
     CommandLine result;
     result.run = true;

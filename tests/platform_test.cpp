@@ -23,8 +23,8 @@ TEST(ZqPath, SplitsAtTheLastSeparatorOfEitherKind)
     };
     for (const auto& c : cases)
     {
-        EXPECT_EQ(zqGetDirName(c.path, '\\').toStdString(), c.dir) << c.path;
-        EXPECT_EQ(zqGetFileName(c.path, '\\').toStdString(), c.file) << c.path;
+        EXPECT_EQ(zqGetDirName(c.path).toStdString(), c.dir) << c.path;
+        EXPECT_EQ(zqGetFileName(c.path).toStdString(), c.file) << c.path;
     }
 }
 

@@ -34,7 +34,7 @@ QByteArray nativePath(const QString& path)
 // Directory (with its trailing separator, "" for none) and file name of a path.
 std::pair<QString, QString> splitPath(const QString& path)
 {
-    return {zqGetDirName(path, QLatin1Char('/')), zqGetFileName(path, QLatin1Char('/'))};
+    return {zqGetDirName(path), zqGetFileName(path)};
 }
 
 // True when no process pid runs any more: none exists, or only its zombie waits to be reaped (it writes nothing).
@@ -304,14 +304,6 @@ void zqTempFileBeside::discard()
     if (!m_path.isEmpty())
         ::unlink(nativePath(m_path).constData());
     m_path.clear();
-}
-
-QString zqCopyFile(const QString& source, const QString& target, bool, int, bool*)
-{
-    zqInputFile file;
-    if (!file.open(source))
-        return QStringLiteral("copy '%1' to '%2' failed: cannot open the source: %3").arg(source, target, file.error());
-    return zqCopyFile(file, target);
 }
 
 QString zqCopyFile(const zqInputFile& source, const QString& target)

@@ -61,14 +61,9 @@ private:
     int            m_fd = -1;
 };
 
-/// Copies source to target byte for byte through a temporary file beside target, then keeps source's modification time.
-/// Returns an empty text on success; otherwise an error text naming both paths and the system's reason. A text that
-/// contains "setting file time" means the copy is complete but its time could not be kept. The flag, the integer and
-/// the flag pointer are accepted and ignored.
-QString zqCopyFile(const QString& source, const QString& target, bool flag = true, int option = -1,
-                   bool* cancel = nullptr);
-
-/// zqCopyFile from a file that is already open: its bytes and modification time go to target.
+/// Copies the open file source to target byte for byte through a temporary file beside target, then keeps source's
+/// modification time. Returns an empty text on success; otherwise an error text naming both paths and the system's
+/// reason. A text that contains "setting file time" means the copy is complete but its time could not be kept.
 QString zqCopyFile(const zqInputFile& source, const QString& target);
 
 /// Removes the temporary files left beside target by processes of this host that no longer run; returns how many.

@@ -21,7 +21,7 @@ const wchar_t kTempSuffix[] = L".zqtmp";
 // Directory (with its trailing separator, "" for none) and file name of a path.
 std::pair<QString, QString> splitPath(const QString& path)
 {
-    return {zqGetDirName(path, QLatin1Char('/')), zqGetFileName(path, QLatin1Char('/'))};
+    return {zqGetDirName(path), zqGetFileName(path)};
 }
 
 HANDLE handleOf(int fd)
@@ -376,14 +376,6 @@ void zqTempFileBeside::discard()
     if (!m_path.isEmpty())
         ::DeleteFileW(zqWidePath(m_path).c_str());
     m_path.clear();
-}
-
-QString zqCopyFile(const QString& source, const QString& target, bool, int, bool*)
-{
-    zqInputFile file;
-    if (!file.open(source))
-        return QStringLiteral("copy '%1' to '%2' failed: cannot open the source: %3").arg(source, target, file.error());
-    return zqCopyFile(file, target);
 }
 
 QString zqCopyFile(const zqInputFile& source, const QString& target)

@@ -9,12 +9,12 @@ int lastSeparator(const QString& path)
 }
 } // namespace
 
-QString zqGetDirName(const QString& path, QChar /*separator*/)
+QString zqGetDirName(const QString& path)
 {
     return path.left(lastSeparator(path) + 1);
 }
 
-QString zqGetFileName(const QString& path, QChar /*separator*/)
+QString zqGetFileName(const QString& path)
 {
     return path.mid(lastSeparator(path) + 1);
 }
