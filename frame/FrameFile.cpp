@@ -79,7 +79,8 @@ int64_t sizeForCore(exr_const_context_t, void* userdata)
     return static_cast<const zqInputFile*>(userdata)->identity().size;
 }
 
-// Core's messages are not printed: a part Core refuses is read by the library, whose text tells the reason.
+// Core's messages are not printed: a part Core refuses is read by the library, whose text, or Core's result code,
+// tells the reason.
 void quietErrors(exr_const_context_t, exr_result_t, const char*)
 {
 }
@@ -95,7 +96,7 @@ bool coreDecodes(Imf::Compression compression)
     case Imf::PXR24_COMPRESSION:
     case Imf::B44_COMPRESSION:
     case Imf::B44A_COMPRESSION: return true;
-    default: return false; // PIZ decodes faster in the library; DWAA and DWAB only there
+    default: return false; // PIZ decodes no faster in Core 3.1, DWAA and DWAB not at all
     }
 }
 
@@ -306,8 +307,8 @@ struct DecodeState
     }
 };
 
-// Decodes one chunk with the pipeline (made on first use); false when Core refuses the chunk or its rectangle does
-// not lie in the planes.
+// Decodes one chunk with the pipeline (made on first use); Core's refusal, or EXR_ERR_CORRUPT_CHUNK for a chunk
+// without data or one that does not cover exactly its rectangle of the planes.
 exr_result_t decodeChunk(exr_context_t context, int part, const PartLayout& layout, int64_t chunk,
                          exr_decode_pipeline_t& decoder, bool& started)
 {

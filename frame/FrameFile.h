@@ -27,7 +27,8 @@ struct PlaneTarget
 /// One frame's file. It is opened once and everything read of the frame comes from that open file, so a file
 /// renamed over the path meanwhile is never mixed in. Pixels are decoded chunk by chunk through OpenEXRCore on the
 /// library's thread count, each chunk read at its offset-table position, straight into the planes; compressions
-/// that Core does not decode (or decodes slower) and chunks it refuses are read by the library from the same file.
+/// that Core does not decode (or decodes no faster) are read by the library from the same file; a chunk Core refuses
+/// fails the read, in the library's words where the library sees the damage.
 class FrameFile
 {
 public:
