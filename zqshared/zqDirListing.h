@@ -4,6 +4,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
+/// The names of the plain files of directory (a link counts when it names one) that wanted accepts, in the order the
+/// system lists them; none for a directory that cannot be read.
+QStringList zqPlainFileNames(const QString& directory, const std::function<bool(const QString&)>& wanted);
+
 /// Lists the plain files of one directory whose names end with one of the filters (any letter case).
 class zqDirListing
 {
