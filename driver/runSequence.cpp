@@ -32,12 +32,6 @@ QByteArray progressLine(const QString& progressTemplate, int64_t done, int64_t s
     return line.toLatin1() + "\n";
 }
 
-std::optional<int64_t> fileSize(const QString& path)
-{
-    int64_t size = 0;
-    return zqFileExists(path, nullptr, &size) ? std::optional<int64_t>(size) : std::nullopt;
-}
-
 // The size of the file at the output path after the slot; in a dry run the size it would have.
 std::optional<int64_t> outputSize(const Options& options, const SlotRecord& record)
 {
@@ -46,7 +40,7 @@ std::optional<int64_t> outputSize(const Options& options, const SlotRecord& reco
         return facts.outputBytes;
     if (options.dryRun && facts.action == FrameAction::Copied)
         return record.bytesIn;
-    return fileSize(record.output);
+    return zqFileSize(record.output);
 }
 
 // The exit code of a run stopped by a farm's signal, as a shell reports a process ended by that signal.
@@ -110,7 +104,7 @@ int runSequence(const Options& options)
         record.output = options.noOverwrite ? options.directoryText + baseName + QStringLiteral("_crop.") +
                                                   slot.frameText + options.extension
                                             : record.input;
-        record.bytesIn = fileSize(record.input);
+        record.bytesIn = zqFileSize(record.input);
         record.outcome = worker.convert(record.input, record.output, consoleWrite);
         if (record.outcome.stopped)
             return stoppedExitCode();

@@ -101,16 +101,12 @@ QString zqSystemHostName()
     return ::gethostname(buffer, sizeof buffer - 1) == 0 ? QString::fromLocal8Bit(buffer) : QString();
 }
 
-bool zqFileExists(const QString& path, std::time_t* modificationTime, int64_t* size)
+std::optional<int64_t> zqFileSize(const QString& path)
 {
     struct stat info;
     if (path.isEmpty() || ::stat(nativePath(path).constData(), &info) != 0 || S_ISDIR(info.st_mode))
-        return false;
-    if (modificationTime)
-        *modificationTime = info.st_mtime;
-    if (size)
-        *size = int64_t(info.st_size);
-    return true;
+        return std::nullopt;
+    return int64_t(info.st_size);
 }
 
 zqInputFile::~zqInputFile()

@@ -5,9 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <optional>
 
-/// True when path names an existing file (a directory does not count); fills the modification time and size when given.
-bool zqFileExists(const QString& path, std::time_t* modificationTime = nullptr, int64_t* size = nullptr);
+/// The size of the file that path names; none when there is no file there (a directory does not count).
+std::optional<int64_t> zqFileSize(const QString& path);
 
 /// What tells one file on disk from another, and from its own earlier state.
 struct zqFileIdentity

@@ -146,17 +146,13 @@ QString zqSystemHostName()
     return ::GetComputerNameW(name, &size) ? QString::fromWCharArray(name, int(size)) : QString();
 }
 
-bool zqFileExists(const QString& path, std::time_t* modificationTime, int64_t* size)
+std::optional<int64_t> zqFileSize(const QString& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA info;
     if (path.isEmpty() || !::GetFileAttributesExW(zqWidePath(path).c_str(), GetFileExInfoStandard, &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return false;
-    if (modificationTime)
-        *modificationTime = std::time_t(zqNanosecondsOf(info.ftLastWriteTime) / 1000000000);
-    if (size)
-        *size = int64_t((uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
-    return true;
+        return std::nullopt;
+    return int64_t((uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
 }
 
 zqInputFile::~zqInputFile()
