@@ -234,21 +234,21 @@ ImagePluginResult convertToMultiPart(FrameFile& frame, FrameJob& job)
     {
         return failWith(job, UnsupportedFormat, error);
     }
-    if (megabytes > job.memoryLimitMegabytes)
+    if (megabytes > (job.memoryBudget / 1048576))
     {
         printMessage(job, QStringLiteral("   Loading the image would require %1 MB memory. This application limit is "
                                          "%2 MB")
                               .arg(megabytes)
-                              .arg(job.memoryLimitMegabytes));
+                              .arg((job.memoryBudget / 1048576)));
         return copyUnchanged(DimensionsLargerThanBuffer);
     }
 
     if (layout.parts != 1)
     {
-        frame.setScratchLimit((job.memoryLimitMegabytes - megabytes) * 1048576);
+        frame.setScratchLimit(((job.memoryBudget / 1048576) - megabytes) * 1048576);
         return cropMultiPartInput(frame, MultiPartFacts{layout.allScanline, layout.first.hasIdData},
                                   job);
     }
-    frame.setScratchLimit((job.memoryLimitMegabytes - megabytes) * 1048576);
+    frame.setScratchLimit(((job.memoryBudget / 1048576) - megabytes) * 1048576);
     return writeSinglePartAsMultiPart(frame, layout.first, job);
 }

@@ -4,6 +4,10 @@
 #include <QString>
 #include <cstdint>
 
+/// The memory budget without --memory, and the smallest one --memory accepts.
+constexpr int64_t kDefaultMemoryBudget = int64_t(1) << 30;
+constexpr int64_t kSmallestMemoryBudget = int64_t(16) << 20;
+
 /// What the command line asks the tool to do: the positional arguments, then the named farm options.
 struct Options
 {
@@ -24,6 +28,7 @@ struct Options
     QString progressTemplate;    ///< --progress: the line printed after each slot, %d the percentage; empty for none
     bool    strict = false;      ///< --strict: exit code 1 when any frame ended other than done
     int     threads = 4;         ///< --threads: the library's thread count
+    int64_t memoryBudget = kDefaultMemoryBudget; ///< --memory: bytes of decoded pixels a frame may hold at once
     bool    verify = false;      ///< --verify: read every rewritten file back before it replaces anything
     bool    dryRun = false;      ///< --dry-run: decide and encode every frame, write nothing on disk
     bool    summary = false;     ///< --summary: one summary line before "All Done"

@@ -168,6 +168,7 @@ void workerMain(const zqChannel& channel, const Options& options)
         stream >> job.inputPath >> job.outputPath;
         fillFarmMetadata(job.metadata, options);
         job.verify = options.verify;
+        job.memoryBudget = options.memoryBudget;
         job.dryRun = options.dryRun;
         job.console = [&channel](const QByteArray& text) { sendMessage(channel, 'C', text); };
         ImagePluginResult result = convertOneFrame(job);

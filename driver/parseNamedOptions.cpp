@@ -31,6 +31,8 @@ const OptionRule kOptions[] = {
     {"strict", Value::None, "", "Exit with 1 when any frame ended with a result other than done, missing frames included."},
     {"threads", Value::Required, "=N|auto",
      "Use N threads (1 to 256) in the OpenEXR library instead of 4; auto uses the number of CPUs this process may run on, no more than its control group's CPU quota."},
+    {"memory", Value::Required, "=SIZE",
+     "Keep decoded pixels within SIZE bytes (a number with K, M or G for powers of 1024; at least 16M) instead of 1G; a larger frame is cropped in bands of lines."},
     {"verify", Value::None, "",
      "Read every rewritten file back and compare every sample before it replaces anything; a difference is a failed save and the previous file stays."},
     {"dry-run", Value::None, "",
@@ -86,10 +88,43 @@ QString apply(const OptionRule& rule, const QString& value, NamedOptions& named,
             return QStringLiteral("give a number from 1 to 256 or auto");
         options.threads = threads;
     }
+    else if (name == QLatin1String("memory"))
+    {
+        std::optional<int64_t> bytes = parseMemorySize(value);
+        if (!bytes)
+            return QStringLiteral("give a size of at least 16M, as 512M or 2G");
+        options.memoryBudget = *bytes;
+    }
     return QString();
 }
 
 } // namespace
+
+std::optional<int64_t> parseMemorySize(const QString& text)
+{
+    static const struct
+    {
+        QChar   suffix;
+        int64_t unit;
+    } kUnits[] = {{QLatin1Char('K'), int64_t(1) << 10}, {QLatin1Char('M'), int64_t(1) << 20}, {QLatin1Char('G'), int64_t(1) << 30}};
+    QString digits = text;
+    int64_t unit = 1;
+    for (const auto& candidate : kUnits)
+        if (text.endsWith(candidate.suffix, Qt::CaseInsensitive))
+        {
+            digits.chop(1);
+            unit = candidate.unit;
+        }
+    bool    ok = false;
+    qint64  count = digits.toLongLong(&ok, 10);
+    // Up to 1 TiB: a budget beyond any machine's memory would only hide a typing error.
+    if (!ok || digits.startsWith(QLatin1Char('+')) || count <= 0 || count > (int64_t(1) << 40) / unit)
+        return std::nullopt;
+    int64_t bytes = count * unit;
+    if (bytes < kSmallestMemoryBudget)
+        return std::nullopt;
+    return bytes;
+}
 
 NamedOptions takeNamedOptions(QStringList& arguments, Options& options)
 {

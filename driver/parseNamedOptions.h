@@ -5,6 +5,8 @@
 
 #include <QByteArray>
 #include <QStringList>
+#include <cstdint>
+#include <optional>
 
 /// What the named options ask for, or the error a bad one gives.
 struct NamedOptions
@@ -20,3 +22,7 @@ NamedOptions takeNamedOptions(QStringList& arguments, Options& options);
 
 /// The text --help prints after the banner and the usage text: one line per named option.
 QByteArray namedOptionsHelp();
+
+/// The bytes a --memory value names: digits with an optional K, M or G (powers of 1024), at least 16M and at most
+/// 1T; none for anything else.
+std::optional<int64_t> parseMemorySize(const QString& text);

@@ -44,7 +44,7 @@ struct FrameJob
     MetadataAttributeList        metadata;                    ///< the farm entries the driver filled for this frame
     ConsoleSink                  console;                     ///< where progress and decision lines go
     bool                         verbose = true;              ///< when false, progress and decision lines are not printed
-    int64_t                      memoryLimitMegabytes = 8000; ///< frames whose pixels need more are not loaded
+    int64_t                      memoryBudget = int64_t(1) << 30; ///< bytes of decoded pixels held at once
     bool                         verify = false;              ///< read every written file back before it replaces anything
     bool                         dryRun = false;              ///< decide and encode, but touch nothing on disk
     QString                      detail;                      ///< receives the text that explains the result

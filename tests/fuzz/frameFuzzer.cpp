@@ -186,7 +186,7 @@ std::string convertOnce(FuzzSetup& s)
     job.inputPath = s.inputPath;
     job.outputPath = s.outputPath;
     job.metadata = s.metadata;
-    job.memoryLimitMegabytes = 1024; // what a frame may hold stays within the fuzzer's RSS limit
+    job.memoryBudget = int64_t(1024) << 20; // what a frame may hold stays within the fuzzer's RSS limit
     int code = 0;
     try
     {
