@@ -24,6 +24,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <numeric>
 
 namespace zqtools {
 
@@ -96,11 +97,12 @@ int64_t firstSample(int64_t from, int sampling)
     return remainder ? from + (sampling - remainder) : from;
 }
 
-// The samples of one channel over the data window: zeroes, then the fills in order. Each channel's noise differs.
-void fillPlane(const PartRecipe& part, size_t index, std::vector<char>& plane)
+// The samples of one channel over a window of whole rows of the data window (its top and height multiples of the
+// channel's y sampling): zeroes, then the fills in order. Each channel's noise differs.
+void fillPlane(const PartRecipe& part, size_t index, const Imath::Box2i& window, std::vector<char>& plane)
 {
     const ChannelRecipe& c = part.channels[index];
-    const Imath::Box2i&  w = part.dataWindow;
+    const Imath::Box2i&  w = window;
     int64_t              bytes = sampleBytes(c.type), columns = widthOf(w) / c.xSampling;
     plane.assign(size_t(columns * (heightOf(w) / c.ySampling) * bytes), 0);
     for (const Fill& fill : part.fills)
@@ -127,6 +129,19 @@ void fillPlane(const PartRecipe& part, size_t index, std::vector<char>& plane)
                 std::memcpy(&plane[size_t(at)], &bits, size_t(bytes));
             }
     }
+}
+
+// Rows per band of a scan-line part: about 64 MiB of samples, a multiple of every channel's y sampling.
+int64_t bandRows(const PartRecipe& part)
+{
+    int64_t rowBytes = 0, step = 1;
+    for (const ChannelRecipe& c : part.channels)
+    {
+        rowBytes += widthOf(part.dataWindow) / c.xSampling * sampleBytes(c.type) / c.ySampling;
+        step = std::lcm(step, int64_t(c.ySampling));
+    }
+    int64_t rows = std::max<int64_t>(1, (int64_t(64) << 20) / std::max<int64_t>(1, rowBytes));
+    return (rows + step - 1) / step * step;
 }
 
 Imf::Header makeHeader(const PartRecipe& part, bool multiPart)
@@ -247,15 +262,28 @@ struct DeepPixels
 template <class Scan, class Tiled, class Deep, class DeepTiled, class... Open>
 void writePart(const PartRecipe& part, Open&&... open)
 {
-    Planes planes(part.channels.size());
-    for (size_t c = 0; c < planes.size(); ++c)
-        fillPlane(part, c, planes[c]);
+    Planes              planes(part.channels.size());
+    const Imath::Box2i& w = part.dataWindow;
     if (part.kind == PartKind::Scanline)
     {
-        Scan out(open...);
-        out.setFrameBuffer(flatBuffer(part, planes, part.dataWindow));
-        return out.writePixels(int(heightOf(part.dataWindow)));
+        // In bands of lines, in the file's line order, so that a large frame is never whole in memory; the library
+        // gathers the lines of each chunk across bands, so the file is the same as from one write of every line.
+        Scan    out(open...);
+        int64_t rows = bandRows(part);
+        for (int64_t done = 0; done < heightOf(w); done += rows)
+        {
+            int64_t count = std::min(rows, heightOf(w) - done);
+            int64_t top = part.lineOrder == Imf::DECREASING_Y ? w.max.y + 1 - done - count : w.min.y + done;
+            Imath::Box2i band(Imath::V2i(w.min.x, int(top)), Imath::V2i(w.max.x, int(top + count - 1)));
+            for (size_t c = 0; c < planes.size(); ++c)
+                fillPlane(part, c, band, planes[c]);
+            out.setFrameBuffer(flatBuffer(part, planes, band));
+            out.writePixels(int(count));
+        }
+        return;
     }
+    for (size_t c = 0; c < planes.size(); ++c)
+        fillPlane(part, c, w, planes[c]);
     if (part.kind == PartKind::Deep)
     {
         Deep       out(open...);
