@@ -9,6 +9,7 @@
 #include <ImfThreading.h>
 #include <Imath/half.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -19,15 +20,17 @@
 
 namespace {
 
+// One channel of a part, with the samples of the rows read last.
 struct Channel
 {
     Imf::PixelType        type;
-    Imath::Box2i          window;
-    std::vector<uint32_t> bits; // one sample per element, half samples in the low 16 bits
+    Imath::Box2i          window; // the part's data window
+    int                   top = 0; // the first row held
+    std::vector<uint32_t> bits;    // one sample per element, half samples in the low 16 bits
 
     uint32_t at(int x, int y) const
     {
-        return bits[size_t(y - window.min.y) * size_t(window.max.x - window.min.x + 1) + size_t(x - window.min.x)];
+        return bits[size_t(y - top) * size_t(window.max.x - window.min.x + 1) + size_t(x - window.min.x)];
     }
     float value(int x, int y) const
     {
@@ -47,30 +50,34 @@ struct Channel
 };
 using Part = std::map<std::string, Channel>;
 
-std::vector<Part> readFile(const char* path)
+// The parts' channels and windows, no samples yet.
+std::vector<Part> describe(Imf::MultiPartInputFile& file)
 {
-    Imf::MultiPartInputFile file(path);
-    std::vector<Part>       parts(size_t(file.parts()));
+    std::vector<Part> parts(size_t(file.parts()));
     for (int p = 0; p < file.parts(); ++p)
-    {
-        Imf::InputPart      input(file, p);
-        const Imath::Box2i& w = input.header().dataWindow();
-        size_t              width = size_t(w.max.x - w.min.x + 1);
-        Imf::FrameBuffer    frameBuffer;
-        for (auto it = input.header().channels().begin(); it != input.header().channels().end(); ++it)
-        {
-            Channel& c = parts[size_t(p)][it.name()];
-            c.type = it.channel().type;
-            c.window = w;
-            c.bits.assign(width * size_t(w.max.y - w.min.y + 1), 0);
-            // Every sample goes into a 32-bit cell; half samples fill its first two bytes (little-endian).
-            char* origin = reinterpret_cast<char*>(c.bits.data()) - (size_t(w.min.y) * width + size_t(w.min.x)) * 4;
-            frameBuffer.insert(it.name(), Imf::Slice(c.type, origin, 4, 4 * width));
-        }
-        input.setFrameBuffer(frameBuffer);
-        input.readPixels(w.min.y, w.max.y);
-    }
+        for (auto it = file.header(p).channels().begin(); it != file.header(p).channels().end(); ++it)
+            parts[size_t(p)][it.name()] = Channel{it.channel().type, file.header(p).dataWindow(), 0, {}};
     return parts;
+}
+
+// Reads rows top to bottom of the named channels of a part (every channel when names is empty).
+void readRows(Imf::MultiPartInputFile& file, int p, Part& part, int top, int bottom, const std::set<std::string>& names)
+{
+    Imf::InputPart   input(file, p);
+    Imf::FrameBuffer frameBuffer;
+    for (auto& [name, c] : part)
+    {
+        if (!names.empty() && !names.count(name))
+            continue;
+        int64_t width = int64_t(c.window.max.x) - c.window.min.x + 1;
+        c.top = top;
+        c.bits.assign(size_t(width * (int64_t(bottom) - top + 1)), 0);
+        // Every sample goes into a 32-bit cell; half samples fill its first two bytes (little-endian).
+        char* origin = reinterpret_cast<char*>(c.bits.data()) - (int64_t(top) * width + c.window.min.x) * 4;
+        frameBuffer.insert(name, Imf::Slice(c.type, origin, 4, size_t(4 * width)));
+    }
+    input.setFrameBuffer(frameBuffer);
+    input.readPixels(top, bottom);
 }
 
 // The tool's emptiness rule: 0, NaN, infinities, and in a channel whose whole name is "Z" or "normals.Z" or ends in
@@ -115,47 +122,80 @@ int main(int argc, char** argv)
         return fail("usage: pixelProof INPUT OUTPUT");
     // The tool reads with four threads; a damaged tiled file can read differently with another count.
     Imf::setGlobalThreadCount(4);
-    std::vector<Part> input, output;
     try
     {
-        input = readFile(argv[1]);
-        output = readFile(argv[2]);
+        Imf::MultiPartInputFile inputFile(argv[1]), outputFile(argv[2]);
+        std::vector<Part>       input = describe(inputFile), output = describe(outputFile);
+        // Where each input channel went: its output part, and per input part the channels to read of each output part.
+        std::set<std::pair<int, std::string>>             matched;
+        std::vector<std::map<int, std::set<std::string>>> routes(input.size());
+        for (size_t p = 0; p < input.size(); ++p)
+            for (const auto& [name, in] : input[p])
+            {
+                int q = outputPartOf(output, p, name);
+                if (q < 0)
+                    return fail("channel \"" + name + "\" is " + (q == -1 ? "missing from" : "in several parts of") +
+                                " the output");
+                if (!matched.insert({q, name}).second)
+                    return fail("channel \"" + name + "\" comes from two input parts");
+                const Channel& out = output[size_t(q)].at(name);
+                if (out.type != in.type)
+                    return fail("channel \"" + name + "\" changed its pixel type");
+                if (!in.window.intersects(out.window.min) || !in.window.intersects(out.window.max))
+                    return fail("channel \"" + name + "\": the output window reaches outside the input window");
+                routes[p][q].insert(name);
+            }
+        for (size_t q = 0; q < output.size(); ++q)
+            for (const auto& channel : output[q])
+                if (!matched.count({int(q), channel.first}))
+                    return fail("channel \"" + channel.first + "\" of output part " + std::to_string(q) +
+                                " has no input channel");
+        // The samples, in bands of rows of about 64 MiB of input cells, so that a frame of any size can be proven.
+        for (size_t p = 0; p < input.size(); ++p)
+        {
+            if (input[p].empty())
+                continue;
+            const Imath::Box2i&          w = input[p].begin()->second.window;
+            int64_t                      rowCells = (int64_t(w.max.x) - w.min.x + 1) * int64_t(input[p].size());
+            int64_t                      rows = std::max<int64_t>(1, (int64_t(16) << 20) / rowCells);
+            std::map<std::string, float> topLeft;
+            for (int64_t top = w.min.y; top <= w.max.y; top += rows)
+            {
+                int bottom = int(std::min<int64_t>(w.max.y, top + rows - 1));
+                readRows(inputFile, int(p), input[p], int(top), bottom, {});
+                for (const auto& [q, names] : routes[p])
+                {
+                    const Imath::Box2i& kept = output[size_t(q)].at(*names.begin()).window;
+                    if (kept.min.y <= bottom && kept.max.y >= top)
+                        readRows(outputFile, q, output[size_t(q)], std::max(int(top), kept.min.y),
+                                 std::min(bottom, kept.max.y), names);
+                }
+                for (const auto& [name, in] : input[p])
+                {
+                    const Channel&      out = output[size_t(outputPartOf(output, p, name))].at(name);
+                    const Imath::Box2i& kept = out.window;
+                    if (top == w.min.y)
+                        topLeft[name] = in.value(w.min.x, w.min.y);
+                    float corner = topLeft[name];
+                    for (int y = int(top); y <= bottom; ++y)
+                        for (int x = w.min.x; x <= w.max.x; ++x)
+                        {
+                            if (kept.intersects(Imath::V2i(x, y)))
+                            {
+                                if (out.at(x, y) != in.at(x, y))
+                                    return fail(where(name, x, y) + ": output sample differs from the input sample");
+                            }
+                            else if (!isEmpty(name, in.value(x, y), corner))
+                                return fail(where(name, x, y) + ": a sample that is not empty was cut away");
+                        }
+                }
+            }
+        }
     }
     catch (const std::exception& error)
     {
         return fail(std::string("cannot read: ") + error.what());
     }
-    std::set<std::pair<int, std::string>> matched;
-    for (size_t p = 0; p < input.size(); ++p)
-        for (const auto& [name, in] : input[p])
-        {
-            int q = outputPartOf(output, p, name);
-            if (q < 0)
-                return fail("channel \"" + name + "\" is " + (q == -1 ? "missing from" : "in several parts of") +
-                            " the output");
-            if (!matched.insert({q, name}).second)
-                return fail("channel \"" + name + "\" comes from two input parts");
-            const Channel& out = output[size_t(q)].at(name);
-            if (out.type != in.type)
-                return fail("channel \"" + name + "\" changed its pixel type");
-            const Imath::Box2i& kept = out.window;
-            if (!in.window.intersects(kept.min) || !in.window.intersects(kept.max))
-                return fail("channel \"" + name + "\": the output window reaches outside the input window");
-            for (int y = kept.min.y; y <= kept.max.y; ++y)
-                for (int x = kept.min.x; x <= kept.max.x; ++x)
-                    if (out.at(x, y) != in.at(x, y))
-                        return fail(where(name, x, y) + ": output sample differs from the input sample");
-            float topLeft = in.value(in.window.min.x, in.window.min.y);
-            for (int y = in.window.min.y; y <= in.window.max.y; ++y)
-                for (int x = in.window.min.x; x <= in.window.max.x; ++x)
-                    if (!kept.intersects(Imath::V2i(x, y)) && !isEmpty(name, in.value(x, y), topLeft))
-                        return fail(where(name, x, y) + ": a sample that is not empty was cut away");
-        }
-    for (size_t q = 0; q < output.size(); ++q)
-        for (const auto& channel : output[q])
-            if (!matched.count({int(q), channel.first}))
-                return fail("channel \"" + channel.first + "\" of output part " + std::to_string(q) +
-                            " has no input channel");
     std::printf("ok\n");
     return 0;
 }
