@@ -4,47 +4,21 @@
 # library's zlib calls, huge pages for the planes) and oiiotool's autotrim, on generated HD and UHD frames, single- and
 # multi-part, and an 8-frame HD sequence. Also: the tool's output against a plain-zlib build of it (size, pixels and
 # attributes by the tool's dump and by oiiotool --diff), the cost of --verify and of the fsync calls, and a dry run of
-# the sequence against its real run (time, bytes reported, files touched). Markdown to stdout.
+# the sequence against its real run (time, bytes reported, files touched); last, the memory budget
+# (scripts/benchMemory.sh, which also runs alone). Markdown to stdout.
 #
 #   scripts/bench.sh        (as root on Debian the first time: installs GNU time, strace and openimageio-tools)
 #
 # Settings from the environment: ROUNDS (HD rounds, default 7), ROUNDS_UHD (default 5), SEQUENCE_ROUNDS (default 5),
-# UHD=0 to leave out UHD, KEEP=1 to keep the temp folder. Progress goes to stderr.
+# UHD=0 to leave out UHD, MEMORY=0 to leave out the memory budget (its own settings are in benchMemory.sh), KEEP=1 to
+# keep the temp folder. Progress goes to stderr.
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
+source "$(dirname "$0")/benchHelpers.sh" time:/usr/bin/time strace:strace openimageio-tools:oiiotool
 rounds="${ROUNDS:-7}" roundsUhd="${ROUNDS_UHD:-5}" sequenceRounds="${SEQUENCE_ROUNDS:-5}" withUhd="${UHD:-1}"
 sequenceFrames=8
-
-missing=""
-for need in time:/usr/bin/time strace:strace openimageio-tools:oiiotool; do
-  command -v "${need#*:}" >/dev/null || missing+=" ${need%%:*}"
-done
-[ -z "$missing" ] || { echo "Installing:$missing" >&2; DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing >/dev/null; }
-"$root/scripts/build.sh" "$root/build" >&2
 "$root/scripts/build.sh" "$root/build-plain" -DZQ_PLAIN_ZLIB=ON >&2
-tool="$root/build/zqExrCropRegion" plainTool="$root/build-plain/zqExrCropRegion"
+plainTool="$root/build-plain/zqExrCropRegion"
 floor="$root/build/bench/floor" refined="$root/build/bench/floorRefined" search="$root/build/bench/cropSearch"
-make="$root/build/tools/zqMakeFrame" dump="$root/build/tools/zqExrDump"
-source "$root/scripts/frameRecipes.sh"
-
-work="$(mktemp -d /tmp/zqbench.XXXXXX)"
-[ "${KEEP:-0}" = 1 ] || trap 'rm -rf "$work"' EXIT
-log() { echo "[bench] $*" >&2; }
-
-# Runs a command and appends "wall peakKiB user system" to the file named first.
-timed() {
-  local into="$1" start end
-  shift
-  start=$(date +%s%N)
-  /usr/bin/time -o "$work/time" -f '%M %U %S' "$@" >"$work/last.out" 2>&1
-  end=$(date +%s%N)
-  tail -n1 "$work/time" | awk -v a="$start" -v b="$end" '{ printf "%.4f %s %s %s\n", (b - a) / 1e9, $1, $2, $3 }' >>"$into"
-}
-median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%.4f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-column() { awk -v c="$2" '{ print $c }' "$1"; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "nan" }'; }
-mib() { awk -v k="$1" 'BEGIN { printf "%.0f", k / 1024 }'; }
-percent() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%+.2f %%", 100 * (a - b) / b }'; }
 
 # Crop boxes printed by the tool, one "x0 y0 x1 y1" line per frame; the frames' data windows start at 0,0.
 cropBoxes() { sed -n 's/.*min\[ *\([0-9]*\), *\([0-9]*\)\]  max\[ *\([0-9]*\), *\([0-9]*\)\].*/\1 \2 \3 \4/p' "$1"; }
@@ -53,11 +27,8 @@ floorArguments() {
   local i=1
   while read -r x0 y0 x1 y1; do printf '%s %s %s %s %s ' "$1/$(printf 'shot.%04d.exr' "$i")" "$x0" "$y0" "$x1" "$y1"; i=$((i + 1)); done <"$2"
 }
-# A dump without the stamped dates, for comparing two writes of a frame.
-stableDump() { "$dump" "$1" | sed -f "$root/tests/maskDates.sed"; }
-
 log "load before measuring: $(uptime)"
-loadBefore="$(cut -d' ' -f1-3 /proc/loadavg)"
+loadBefore="$(loadAverage)"
 declare -a cases=()
 for variant in crop multipart full farz empty piz dwaa; do cases+=("HD $variant 1920 1080"); done
 [ "$withUhd" = 1 ] && cases+=("UHD crop 3840 2160" "UHD multipart 3840 2160")
@@ -140,12 +111,10 @@ dryBytes=$(jq -r 'select(.summary) | .bytesOut' "$work/dry.jsonl") realBytes=$(j
 sameFrames=no
 diff -q <(jq -c '[.frame, .bytesOut]' "$work/dry.jsonl") <(jq -c '[.frame, .bytesOut]' "$work/real.jsonl") >/dev/null && sameFrames=yes
 touched=$(diff "$work/before.files" "$work/after.files" | grep -c '^>' || true)
-loadAfter="$(cut -d' ' -f1-3 /proc/loadavg)"
+loadAfter="$(loadAverage)"
 
-cpu="$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)"
-exr="$(dpkg-query -W -f='${Version}' libopenexr-dev 2>/dev/null || echo '?')"
 cat <<EOF
-Machine: $(nproc) cores, $cpu; OpenEXR $exr; transparent huge pages: $(grep -o '\[[a-z]*\]' /sys/kernel/mm/transparent_hugepage/enabled); $(date '+%Y-%m-%d %H:%M'); load average before $loadBefore, after $loadAfter.
+Machine: $(machine); load average before $loadBefore, after $loadAfter.
 Medians of alternating rounds (HD $rounds, UHD $roundsUhd) of tool, plain floor, refined floor and oiiotool, one frame per run; wall seconds; user and system CPU seconds; peak RSS in MiB.
 
 | Frame | Tool s | Plain floor s | Refined floor s | oiiotool s | Tool / plain floor | Tool / refined floor | Tool / oiiotool | Tool user | Tool sys | Plain floor user | Plain floor sys | Tool RSS | Plain floor RSS | Search share |
@@ -166,3 +135,4 @@ ${outputRows%$'\n'}
 
 HD crop frame: --verify costs $verifyRatio × the run; $fsyncCalls fsync calls took $fsyncSeconds s in all ($(awk -v f="$fsyncSeconds" -v t="$(column "$work/HD-crop/tool.times" 1 | median)" 'BEGIN { printf "%.2f %%", 100 * f / t }') of the run).
 EOF
+[ "${MEMORY:-1}" = 0 ] || { source "$root/scripts/benchMemory.sh"; echo; memorySection; }

@@ -7,7 +7,9 @@
 #   multipart  as crop, one named part per layer
 #   empty      every sample 0 (the crop search's worst case)
 #   piz, dwaa  as crop, in PIZ or DWAA compression (read by the library, not by OpenEXRCore)
-# Channels: R G B A diffuse.* specular.* emission.* (HALF), Z N.* P.* (FLOAT); ZIP compression.
+#   float16    as crop, with 16 FLOAT channels: R G B A and diffuse.* specular.* emission.* with their A (the memory
+#              budget's large frame: 16384 x 8192 of them are 8 GiB of samples)
+# Channels (all but float16): R G B A diffuse.* specular.* emission.* (HALF), Z N.* P.* (FLOAT); ZIP compression.
 
 benchChannels='R,G,B,A,{diffuse,specular,emission}.{R,G,B},Z:f,{N,P}.{X,Y,Z}:f'
 
@@ -27,6 +29,7 @@ benchRecipe() {
     full) echo "size=$size channels=$benchChannels fill=noise" ;;
     farz) echo "size=$size channels=$benchChannels fill=1e10@Z rect=$box:noise" ;;
     empty) echo "size=$size channels=$benchChannels" ;;
+    float16) echo "size=$size channels={R,G,B,A}:f,{diffuse,specular,emission}.{R,G,B,A}:f rect=$box:noise" ;;
     multipart)
       local line="" seed=0 name channels
       for part in 'N N.{X,Y,Z}:f' 'P P.{X,Y,Z}:f' 'diffuse diffuse.{R,G,B}' 'emission emission.{R,G,B}' \
