@@ -11,7 +11,6 @@
 
 #include <cstring>
 #include <initializer_list>
-#include <limits>
 #include <optional>
 
 namespace {
@@ -32,11 +31,6 @@ bool sizesDiffer(const Imath::Box2i& data, const Imath::Box2i& display)
 {
     return int64_t(data.max.x) - data.min.x != int64_t(display.max.x) - display.min.x ||
            int64_t(data.max.y) - data.min.y != int64_t(display.max.y) - display.min.y;
-}
-
-int64_t saturatingAdd(int64_t a, int64_t b)
-{
-    return a > std::numeric_limits<int64_t>::max() - b ? std::numeric_limits<int64_t>::max() : a + b;
 }
 
 bool isNegative(const Imath::Box2i& data)
@@ -60,37 +54,6 @@ bool hasIdManifest(const Imf::Header& header)
         if (std::strcmp(it.attribute().typeName(), "idmanifest") == 0)
             return true;
     return false;
-}
-
-// Bytes of one part's pixels at full data-window size, saturating instead of overflowing.
-int64_t partPixelBytes(const Imf::Header& header)
-{
-    const Imath::Box2i& window = header.dataWindow();
-    int64_t             width = int64_t(window.max.x) - window.min.x + 1;
-    int64_t             height = int64_t(window.max.y) - window.min.y + 1;
-    if (width <= 0 || height <= 0)
-        return 0;
-    // A plane must be addressable with 32-bit coordinates: anything wider or higher can never be held.
-    if (width > std::numeric_limits<int32_t>::max() || height > std::numeric_limits<int32_t>::max())
-        return std::numeric_limits<int64_t>::max();
-    int64_t bytes = 0;
-    for (Imf::ChannelList::ConstIterator it = header.channels().begin(); it != header.channels().end(); ++it)
-    {
-        int64_t sample = it.channel().type == Imf::HALF ? 2 : 4;
-        if (width > std::numeric_limits<int64_t>::max() / height / sample)
-            return std::numeric_limits<int64_t>::max();
-        bytes = saturatingAdd(bytes, width * height * sample);
-    }
-    return bytes;
-}
-
-// The frame's pixel memory in megabytes; the library's exception when a header cannot be read passes on.
-int64_t pixelMegabytes(const Imf::MultiPartInputFile& input)
-{
-    int64_t bytes = 0;
-    for (int p = 0; p < input.parts(); ++p)
-        bytes = saturatingAdd(bytes, partPixelBytes(input.header(p)));
-    return bytes / 1048576;
 }
 
 // The number of layers of a part's channels: the colour channels R, G, B, A count as one.
@@ -225,30 +188,7 @@ ImagePluginResult convertToMultiPart(FrameFile& frame, FrameJob& job)
         return copyUnchanged(Ok);
     }
 
-    int64_t megabytes = 0;
-    try
-    {
-        megabytes = pixelMegabytes(input);
-    }
-    catch (const std::exception& error)
-    {
-        return failWith(job, UnsupportedFormat, error);
-    }
-    if (megabytes > (job.memoryBudget / 1048576))
-    {
-        printMessage(job, QStringLiteral("   Loading the image would require %1 MB memory. This application limit is "
-                                         "%2 MB")
-                              .arg(megabytes)
-                              .arg((job.memoryBudget / 1048576)));
-        return copyUnchanged(DimensionsLargerThanBuffer);
-    }
-
     if (layout.parts != 1)
-    {
-        frame.setScratchLimit(((job.memoryBudget / 1048576) - megabytes) * 1048576);
-        return cropMultiPartInput(frame, MultiPartFacts{layout.allScanline, layout.first.hasIdData},
-                                  job);
-    }
-    frame.setScratchLimit(((job.memoryBudget / 1048576) - megabytes) * 1048576);
+        return cropMultiPartInput(frame, MultiPartFacts{layout.allScanline, layout.first.hasIdData}, job);
     return writeSinglePartAsMultiPart(frame, layout.first, job);
 }

@@ -1,7 +1,8 @@
 // The crop of frames that are already multi-part: one crop window for all parts, written as scan-line parts.
 #include "conversion/cropMultiPartInput.h"
 
-#include "frame/ChannelBuffer.h"
+#include "conversion/readFramePixels.h"
+#include "frame/FramePixels.h"
 #include "frame/collectHeaderAttributes.h"
 #include "frame/copyUnchangedFrame.h"
 #include "frame/findCropWindow.h"
@@ -38,17 +39,16 @@ struct ColourIndices
     bool contains(int32_t k) const { return k == index[0] || k == index[1] || k == index[2] || k == index[3]; }
 };
 
-/// Everything held for one multi-part frame: one buffer per channel of all parts, and per part its output
-/// header and the frame buffer over its buffers.
+/// Everything known of one multi-part frame before its pixels are read: one table entry per channel of all parts,
+/// and per part its output header and the channels it writes.
 struct MultiPartFrame
 {
-    std::vector<ChannelBuffer>    table;                  ///< channel k of the file in record k
-    std::vector<Imf::Header>      headers;                ///< one output header per part
-    std::vector<Imf::FrameBuffer> frameBuffers;           ///< one frame buffer per part
-    std::vector<std::vector<PlaneTarget>> targets;        ///< per part, where its channels are read to
-    Imath::Box2i                  dataWindow;             ///< part 0's data window, shared by every part
-    Imath::Box2i                  displayWindow;          ///< part 0's display window
-    bool                          alreadyCropped = false; ///< part 0's data window is smaller than its display window
+    std::vector<FrameChannel>   table;                  ///< channel k of the file in record k
+    std::vector<Imf::Header>    headers;                ///< one output header per part
+    std::vector<OutputChannels> channels;               ///< one list per part
+    Imath::Box2i                dataWindow;             ///< part 0's data window, shared by every part
+    Imath::Box2i                displayWindow;          ///< part 0's display window
+    bool                        alreadyCropped = false; ///< part 0's data window is smaller than its display window
 
     int32_t width() const { return dataWindow.max.x - dataWindow.min.x + 1; }
     int32_t height() const { return dataWindow.max.y - dataWindow.min.y + 1; }
@@ -66,27 +66,22 @@ Imf::Header outputHeaderFor(const Imf::Header& header)
     return output;
 }
 
-// Enters the channels of one part into the table, the part's output header and frame buffer. Planes are only
-// allocated when the frame's pixels will be read.
-void enterChannels(const Imf::Header& header, bool readPixels, const MultiPartFacts& facts, ColourIndices& colours,
-                   MultiPartFrame& frame)
+// Enters the channels of one part into the table, the part's output header and its channel list; of a frame whose
+// pixels are not read, nor of a Cryptomatte frame's ID channels, no channel is read.
+void enterChannels(int part, const Imf::Header& header, bool readPixels, const MultiPartFacts& facts,
+                   ColourIndices& colours, MultiPartFrame& frame)
 {
-    Imf::Header&      output = frame.headers.back();
-    Imf::FrameBuffer& frameBuffer = frame.frameBuffers.back();
+    Imf::Header& output = frame.headers.back();
     for (Imf::ChannelList::ConstIterator it = header.channels().begin(); it != header.channels().end(); ++it)
     {
         int32_t k = int32_t(frame.table.size());
-        frame.table.push_back(ChannelBuffer{it.name(), it.channel().type, 0, 0, {}});
-        ChannelBuffer& buffer = frame.table.back();
+        frame.table.push_back(FrameChannel{part, it.name(), it.channel().type, false});
         colours.note(it.name(), k);
         if (facts.hasIdData && !colours.contains(k))
             continue;
         output.channels().insert(it.name(), it.channel());
-        if (readPixels && allocatePlane(buffer, frame.width(), frame.height()))
-        {
-            frameBuffer.insert(it.name(), librarySlice(buffer, frame.dataWindow));
-            frame.targets.back().push_back(planeTarget(buffer));
-        }
+        frame.table.back().read = readPixels;
+        frame.channels.back().push_back(OutputChannel{it.name(), size_t(k)});
     }
 }
 
@@ -108,8 +103,7 @@ std::optional<ImagePluginResult> enterParts(const Imf::MultiPartInputFile& input
             return failWith(job, UnsupportedFormat, error);
         }
         frame.headers.push_back(outputHeaderFor(header));
-        frame.frameBuffers.emplace_back();
-        frame.targets.emplace_back();
+        frame.channels.emplace_back();
         if (i == 0)
         {
             frame.dataWindow = header.dataWindow();
@@ -123,36 +117,31 @@ std::optional<ImagePluginResult> enterParts(const Imf::MultiPartInputFile& input
         frame.alreadyCropped = frame.width() != frame.displayWindow.max.x - frame.displayWindow.min.x + 1 ||
                                frame.height() != frame.displayWindow.max.y - frame.displayWindow.min.y + 1;
         bool copiedThrough = frame.alreadyCropped || facts.hasIdData;
-        enterChannels(header, !copiedThrough, facts, colours, frame);
+        enterChannels(i, header, !copiedThrough, facts, colours, frame);
         if (facts.hasIdData)
             break;
     }
     return std::nullopt;
 }
 
-// Reads every part into the planes; DataError with the library's text on failure. A deep later part is refused:
-// the library would hand it over flattened, and its samples must never be lost that way.
-std::optional<ImagePluginResult> readParts(FrameFile& file, const MultiPartFrame& frame, FrameJob& job)
+// A deep later part is refused: the library would hand it over flattened, and its samples must never be lost that
+// way. DataError with its text.
+std::optional<ImagePluginResult> refuseDeepParts(const Imf::MultiPartInputFile& input, FrameJob& job)
 {
-    try
+    for (int i = 0; i < input.parts(); ++i)
     {
-        for (int i = 0; i < file.headers().parts(); ++i)
-        {
-            const Imf::Header& header = file.headers().header(i);
-            if (header.hasType() && Imf::isDeepData(header.type()))
-                throw Iex::InputExc("Part " + std::to_string(i) + " holds deep data, which is not read as a flat image.");
-            file.readPart(i, frame.targets[size_t(i)]);
-        }
-    }
-    catch (const std::exception& error)
-    {
-        return failWith(job, readFailureCode(error), error);
+        const Imf::Header& header = input.header(i);
+        if (header.hasType() && Imf::isDeepData(header.type()))
+            return failWith(job, DataError,
+                            Iex::InputExc("Part " + std::to_string(i) +
+                                          " holds deep data, which is not read as a flat image."));
     }
     return std::nullopt;
 }
 
 // Writes every part with the crop window, the farm stamps on the first.
-ImagePluginResult writeCropped(MultiPartFrame& frame, const zqInputFile& file, const Imath::Box2i& crop, FrameJob& job)
+ImagePluginResult writeCropped(MultiPartFrame& frame, FramePixels& pixels, const zqInputFile& file,
+                               const Imath::Box2i& crop, FrameJob& job)
 {
     Imath::Box2i window(frame.dataWindow.min + crop.min, frame.dataWindow.min + crop.max);
     for (Imf::Header& header : frame.headers)
@@ -161,7 +150,7 @@ ImagePluginResult writeCropped(MultiPartFrame& frame, const zqInputFile& file, c
         header.setType("scanlineimage");
     }
     stampMetadata(frame.headers[0], job.metadata, true, false);
-    return saveRewrittenFrame(job, file, frame.headers, frame.frameBuffers);
+    return saveRewrittenFrame(job, file, frame.headers, pixels, frame.channels);
 }
 
 } // namespace
@@ -176,16 +165,17 @@ ImagePluginResult cropMultiPartInput(FrameFile& file, const MultiPartFacts& fact
         printMessage(job, QStringLiteral("openEXR: Copy only (already cropped and multipart or DeepData)."));
         return copyUnchangedFrame(job, file.file(), Ok);
     }
-    for (const ChannelBuffer& buffer : frame.table)
-        if (!buffer.plane)
-            return MemoryAllocationFailed;
-    releaseUnusedPlaneMemory();
+    FramePixels pixels(file, frame.dataWindow, frame.table);
+    if (std::optional<ImagePluginResult> refused = refuseBeyondBudget(pixels, file.file(), job))
+        return *refused;
 
     // Every pixel of every part is read before anything is written.
-    if (std::optional<ImagePluginResult> failed = readParts(file, frame, job))
+    Imath::Box2i crop;
+    if (std::optional<ImagePluginResult> failed = refuseDeepParts(file.headers(), job))
+        return *failed;
+    if (std::optional<ImagePluginResult> failed = readAllPixels(pixels, job, crop))
         return *failed;
 
-    Imath::Box2i crop = findCropWindow(frame.height(), frame.width(), frame.table);
     if (cropGainsNothing(crop, frame.width(), frame.height()) && facts.allScanline)
     {
         printMessage(job, QStringLiteral("openEXR: Copy only (already in scanline-mode and multipart, crop not "
@@ -196,5 +186,5 @@ ImagePluginResult cropMultiPartInput(FrameFile& file, const MultiPartFacts& fact
                                keptShare(crop, frame.displayWindow)));
     if (job.outputPath.isEmpty())
         return Ok;
-    return writeCropped(frame, file.file(), crop, job);
+    return writeCropped(frame, pixels, file.file(), crop, job);
 }

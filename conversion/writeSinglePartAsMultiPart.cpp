@@ -1,7 +1,8 @@
 // The multi-part conversion writer: a single-part frame rewritten as scan-line parts, one per layer and view.
 #include "conversion/writeSinglePartAsMultiPart.h"
 
-#include "frame/ChannelBuffer.h"
+#include "conversion/readFramePixels.h"
+#include "frame/FramePixels.h"
 #include "frame/collectHeaderAttributes.h"
 #include "frame/copyUnchangedFrame.h"
 #include "frame/findCropWindow.h"
@@ -21,12 +22,11 @@
 
 namespace {
 
-/// The parts to write: one header and one frame buffer per layer and view, the frame buffers pointing into the
-/// planes that the input is read into.
+/// The parts to write: one header and the channels it takes from the frame's pixels per layer and view.
 struct OutputParts
 {
-    std::vector<Imf::Header>      headers;      ///< one per output part
-    std::vector<Imf::FrameBuffer> frameBuffers; ///< one per output part
+    std::vector<Imf::Header>    headers;  ///< one per output part
+    std::vector<OutputChannels> channels; ///< one per output part
 };
 
 bool isColourChannel(const char* name)
@@ -35,35 +35,18 @@ bool isColourChannel(const char* name)
            std::strcmp(name, "A") == 0;
 }
 
-// Whether a channel is read: every channel, or of a Cryptomatte frame only the colour channels.
-bool isRead(const SinglePartLayout& layout, const char* name)
+// The frame's channels in channel-list order; of a Cryptomatte frame only the colour channels are read.
+std::vector<FrameChannel> frameChannels(const SinglePartLayout& layout)
 {
-    return !layout.hasIdData || isColourChannel(name);
+    std::vector<FrameChannel> channels;
+    const Imf::ChannelList&   list = layout.header.channels();
+    for (Imf::ChannelList::ConstIterator it = list.begin(); it != list.end(); ++it)
+        channels.push_back(FrameChannel{0, it.name(), it.channel().type, !layout.hasIdData || isColourChannel(it.name())});
+    return channels;
 }
 
-// One buffer per channel in channel-list order, a plane for each channel that is read, and the read targets over
-// them; false when a plane cannot be had.
-bool allocateChannelBuffers(const SinglePartLayout& layout, std::vector<ChannelBuffer>& buffers,
-                            std::vector<PlaneTarget>& targets)
-{
-    const Imath::Box2i&     window = layout.dataWindow;
-    const Imf::ChannelList& channels = layout.header.channels();
-    for (Imf::ChannelList::ConstIterator it = channels.begin(); it != channels.end(); ++it)
-    {
-        buffers.push_back(ChannelBuffer{it.name(), it.channel().type, 0, 0, {}});
-        if (!isRead(layout, it.name()))
-            continue;
-        if (!allocatePlane(buffers.back(), window.max.x - window.min.x + 1, window.max.y - window.min.y + 1))
-            return false;
-        targets.push_back(planeTarget(buffers.back()));
-    }
-    releaseUnusedPlaneMemory();
-    return true;
-}
-
-// The output headers and frame buffers; false when the parts cannot be given distinct names.
-bool buildOutputParts(const Imf::MultiPartInputFile& input, const SinglePartLayout& layout,
-                      const std::vector<ChannelBuffer>& buffers, OutputParts& parts)
+// The output headers and the channels of each; false when the parts cannot be given distinct names.
+bool buildOutputParts(const Imf::MultiPartInputFile& input, const SinglePartLayout& layout, OutputParts& parts)
 {
     const Imf::Header& inputHeader = layout.header;
     std::string        defaultView;
@@ -73,7 +56,7 @@ bool buildOutputParts(const Imf::MultiPartInputFile& input, const SinglePartLayo
     collectChannelEntries(input, entries);
     int32_t partCount = groupChannelsIntoParts(entries, defaultView);
 
-    parts.frameBuffers.resize(size_t(partCount));
+    parts.channels.resize(size_t(partCount));
     parts.headers.reserve(size_t(partCount));
     for (int32_t p = 0; p < partCount; ++p)
     {
@@ -89,34 +72,20 @@ bool buildOutputParts(const Imf::MultiPartInputFile& input, const SinglePartLayo
     {
         const ChannelEntry& entry = entries[k];
         Imf::Header&        header = parts.headers[size_t(entry.part)];
-        header.channels().insert(entry.fullName, Imf::Channel(buffers[k].type, 1, 1, false));
+        const Imf::Channel* channel = inputHeader.channels().findChannel(entry.fullName);
+        header.channels().insert(entry.fullName, Imf::Channel(channel ? channel->type : Imf::HALF, 1, 1, false));
         if (!entry.view.empty())
             header.setView(entry.view);
-        parts.frameBuffers[size_t(entry.part)].insert(entry.fullName, librarySlice(buffers[k], layout.dataWindow));
+        parts.channels[size_t(entry.part)].push_back(OutputChannel{entry.fullName, k});
     }
     for (Imf::Header& header : parts.headers)
         header.setType("scanlineimage");
     return true;
 }
 
-// Reads the whole part into the planes; DataError (or MemoryAllocationFailed) with the library's text on failure.
-std::optional<ImagePluginResult> readPixels(FrameFile& frame, const std::vector<PlaneTarget>& targets, FrameJob& job)
-{
-    try
-    {
-        frame.readPart(0, targets);
-    }
-    catch (const std::exception& error)
-    {
-        return failWith(job, readFailureCode(error), error);
-    }
-    return std::nullopt;
-}
-
 // Sets the window every part is written with and stamps the first part: the crop window for a full-size frame,
 // the input's own window for a frame that is already cropped.
-void chooseWrittenWindow(const SinglePartLayout& layout, const std::vector<ChannelBuffer>& buffers,
-                         OutputParts& parts, FrameJob& job)
+void chooseWrittenWindow(const SinglePartLayout& layout, const Imath::Box2i& crop, OutputParts& parts, FrameJob& job)
 {
     if (layout.alreadyCropped)
     {
@@ -125,8 +94,6 @@ void chooseWrittenWindow(const SinglePartLayout& layout, const std::vector<Chann
         return;
     }
     const Imath::Box2i& dataWindow = layout.dataWindow;
-    Imath::Box2i crop =
-        findCropWindow(dataWindow.max.y - dataWindow.min.y + 1, dataWindow.max.x - dataWindow.min.x + 1, buffers);
     printMessage(job, cropLine("    EXR convert to multipart + cropped:  ", crop,
                                keptShare(crop, layout.displayWindow)));
     Imath::Box2i window(dataWindow.min + crop.min, dataWindow.min + crop.max);
@@ -140,16 +107,16 @@ void chooseWrittenWindow(const SinglePartLayout& layout, const std::vector<Chann
 
 ImagePluginResult writeSinglePartAsMultiPart(FrameFile& frame, const SinglePartLayout& layout, FrameJob& job)
 {
-    std::vector<ChannelBuffer> buffers;
-    std::vector<PlaneTarget>   targets;
-    if (!allocateChannelBuffers(layout, buffers, targets))
-        return MemoryAllocationFailed;
+    FramePixels pixels(frame, layout.dataWindow, frameChannels(layout));
+    if (std::optional<ImagePluginResult> refused = refuseBeyondBudget(pixels, frame.file(), job))
+        return *refused;
     OutputParts parts;
-    if (!layout.hasIdData && !buildOutputParts(frame.headers(), layout, buffers, parts))
+    if (!layout.hasIdData && !buildOutputParts(frame.headers(), layout, parts))
         return UnhandledCError;
 
     // Every pixel is read before anything is written.
-    if (std::optional<ImagePluginResult> failed = readPixels(frame, targets, job))
+    Imath::Box2i crop;
+    if (std::optional<ImagePluginResult> failed = readAllPixels(pixels, job, crop))
         return *failed;
 
     if (layout.hasIdData)
@@ -157,8 +124,8 @@ ImagePluginResult writeSinglePartAsMultiPart(FrameFile& frame, const SinglePartL
         printMessage(job, QStringLiteral("   We do not resave Deep Data or Cryptomatte images."));
         return copyUnchangedFrame(job, frame.file(), Ok);
     }
-    chooseWrittenWindow(layout, buffers, parts, job);
+    chooseWrittenWindow(layout, crop, parts, job);
     if (job.outputPath.isEmpty())
         return Ok;
-    return saveRewrittenFrame(job, frame.file(), parts.headers, parts.frameBuffers);
+    return saveRewrittenFrame(job, frame.file(), parts.headers, pixels, parts.channels);
 }

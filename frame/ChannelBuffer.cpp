@@ -73,7 +73,7 @@ PlaneTarget planeTarget(const ChannelBuffer& buffer)
     return PlaneTarget{buffer.name, buffer.type, buffer.plane.get(), planeBytes(buffer)};
 }
 
-void releaseUnusedPlaneMemory()
+void keepPlaneMemoryFor(const std::vector<size_t>& planeSizes)
 {
-    PlanePool::shared().releaseAll();
+    PlanePool::shared().keepOnly(planeSizes);
 }

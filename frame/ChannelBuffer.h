@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 /// Gives a plane back to the plane pool.
 struct PlaneRelease
@@ -46,5 +47,6 @@ Imf::Slice librarySlice(const ChannelBuffer& buffer, const Imath::Box2i& window)
 /// The read target of a buffer's plane.
 PlaneTarget planeTarget(const ChannelBuffer& buffer);
 
-/// Frees the plane memory that finished frames left for reuse; called once a frame's planes are all allocated.
-void releaseUnusedPlaneMemory();
+/// Frees the plane memory that finished frames left for reuse and that planes of the given sizes (a size as often as
+/// such a plane may be allocated) will not take again; called before a frame allocates its planes.
+void keepPlaneMemoryFor(const std::vector<size_t>& planeSizes);

@@ -116,24 +116,43 @@ struct PartLayout
     int64_t            chunkLines = 1;        // scan lines of a chunk
     int64_t            tileWidth = 0, tileHeight = 0;
     int64_t            tilesAcross = 0, tilesDown = 0;
-    int64_t            chunks = 0;
+    int64_t            firstChunk = 0, endChunk = 0; // the chunks of the rows read, in offset-table order
+    int64_t            planeTop = 0;          // the row of the data window that the planes' first line holds
     std::vector<Plane> planes;                // in Core's channel order; samples null for a channel not read
 };
 
-// The library's read of the whole part into the targets, through slices whose origin is placed by integer
+// The library's read of lines y0 to y1 of the part into the targets, through slices whose origin is placed by integer
 // arithmetic, so that no pointer ever leaves its plane in the tool's own code.
-void readWithTheLibrary(Imf::MultiPartInputFile& library, int part, const std::vector<PlaneTarget>& targets)
+void readWithTheLibrary(Imf::MultiPartInputFile& library, int part, int y0, int y1,
+                        const std::vector<PlaneTarget>& targets)
 {
     Imf::InputPart      input(library, part);
     const Imath::Box2i& window = input.header().dataWindow();
+    const Imath::Box2i  rows(Imath::V2i(window.min.x, y0), Imath::V2i(window.max.x, y1));
     Imf::FrameBuffer    frameBuffer;
     for (const PlaneTarget& target : targets)
-        frameBuffer.insert(target.channel, planeSlice(target.type, target.samples, window));
+        frameBuffer.insert(target.channel, planeSlice(target.type, target.samples, rows));
     input.setFrameBuffer(frameBuffer);
-    input.readPixels(window.min.y, window.max.y);
+    input.readPixels(y0, y1);
 }
 
 } // namespace
+
+int linesPerChunk(const Imf::Header& header)
+{
+    if (header.hasTileDescription())
+        return int(std::min<unsigned>(header.tileDescription().ySize, unsigned(std::numeric_limits<int>::max())));
+    switch (header.compression())
+    {
+    case Imf::NO_COMPRESSION:
+    case Imf::RLE_COMPRESSION:
+    case Imf::ZIPS_COMPRESSION: return 1;
+    case Imf::ZIP_COMPRESSION:
+    case Imf::PXR24_COMPRESSION: return 16;
+    case Imf::DWAB_COMPRESSION: return 256;
+    default: return 32; // PIZ, B44, B44A, DWAA
+    }
+}
 
 size_t bytesPerSample(Imf::PixelType type)
 {
@@ -203,7 +222,7 @@ namespace {
 
 // Core's description of the part, checked against the library's header that the planes were sized by; false when
 // they differ in anything that places a sample, or when Core cannot say.
-bool describePart(exr_context_t context, int part, const Imf::Header& header,
+bool describePart(exr_context_t context, int part, const Imf::Header& header, int64_t y0, int64_t y1,
                   const std::vector<PlaneTarget>& targets, PartLayout& layout)
 {
     const Imath::Box2i& window = header.dataWindow();
@@ -243,7 +262,7 @@ bool describePart(exr_context_t context, int part, const Imf::Header& header,
         layout.tileHeight = tileY;
         layout.tilesAcross = (layout.width + tileX - 1) / tileX;
         layout.tilesDown = (layout.height + tileY - 1) / tileY;
-        layout.chunks = layout.tilesAcross * layout.tilesDown;
+        layout.chunkLines = tileY;
     }
     else
     {
@@ -251,8 +270,17 @@ bool describePart(exr_context_t context, int part, const Imf::Header& header,
         if (exr_get_scanlines_per_chunk(context, part, &lines) != EXR_ERR_SUCCESS || lines <= 0)
             return false;
         layout.chunkLines = lines;
-        layout.chunks = (layout.height + lines - 1) / lines;
     }
+    // The rows read start at a chunk's first line and end with a chunk's last, so that every chunk decoded lies
+    // whole in the planes.
+    layout.planeTop = y0 - layout.minY;
+    const int64_t end = y1 - layout.minY + 1;
+    if (layout.planeTop < 0 || end > layout.height || end <= layout.planeTop || layout.planeTop % layout.chunkLines != 0 ||
+        (end != layout.height && end % layout.chunkLines != 0))
+        return false;
+    const int64_t across = layout.tiled ? layout.tilesAcross : 1;
+    layout.firstChunk = layout.planeTop / layout.chunkLines * across;
+    layout.endChunk = (end + layout.chunkLines - 1) / layout.chunkLines * across;
 
     const exr_attr_chlist_t* channels = nullptr;
     if (exr_get_channels(context, part, &channels) != EXR_ERR_SUCCESS || !channels)
@@ -262,7 +290,7 @@ bool describePart(exr_context_t context, int part, const Imf::Header& header,
         ++libraryChannels;
     if (channels->num_channels != libraryChannels)
         return false;
-    const size_t samples = size_t(layout.width) * size_t(layout.height);
+    const size_t samples = size_t(layout.width) * size_t(end - layout.planeTop);
     layout.planes.assign(size_t(channels->num_channels), Plane{});
     size_t matched = 0;
     for (int c = 0; c < channels->num_channels; ++c)
@@ -335,11 +363,12 @@ exr_result_t decodeChunk(exr_context_t context, int part, const PartLayout& layo
     if (info.packed_size == 0 && info.unpacked_size != 0)
         return EXR_ERR_CORRUPT_CHUNK;
     // The chunk covers exactly its rectangle of the data window, so that the chunks together write every sample once.
-    int64_t column = x0 - layout.minX, row = y0 - layout.minY;
+    int64_t column = x0 - layout.minX, line = y0 - layout.minY;
     int64_t width = layout.tiled ? std::min(layout.tileWidth, layout.width - column) : layout.width;
-    int64_t height = std::min(layout.tiled ? layout.tileHeight : layout.chunkLines, layout.height - row);
+    int64_t height = std::min(layout.chunkLines, layout.height - line);
     if (info.width != width || info.height != height || width <= 0 || height <= 0)
         return EXR_ERR_CORRUPT_CHUNK;
+    int64_t row = line - layout.planeTop; // the chunk's first line in the planes, never negative for a chunk read
 
     result = started ? exr_decoding_update(context, part, &info, &decoder)
                      : exr_decoding_initialize(context, part, &info, &decoder);
@@ -391,7 +420,7 @@ public:
         bool                  started = false;
         try
         {
-            for (int64_t chunk = m_state.next++; chunk < m_layout.chunks && !m_state.failed; chunk = m_state.next++)
+            for (int64_t chunk = m_state.next++; chunk < m_layout.endChunk && !m_state.failed; chunk = m_state.next++)
             {
                 exr_result_t result = decodeChunk(m_context, m_part, m_layout, chunk, decoder, started);
                 if (result != EXR_ERR_SUCCESS)
@@ -417,9 +446,9 @@ private:
     DecodeState&      m_state;
 };
 
-// Decodes every chunk of the part on the library's thread count; the first refusal, or EXR_ERR_SUCCESS. Throws
-// std::bad_alloc when scratch memory could not be had.
-exr_result_t decodeWithCore(exr_context_t context, int part, const PartLayout& layout, int64_t scratchLimit)
+// Decodes the layout's chunks of the part on up to the given number of tasks; the first refusal, or EXR_ERR_SUCCESS.
+// Throws std::bad_alloc when scratch memory could not be had.
+exr_result_t decodeWithCore(exr_context_t context, int part, const PartLayout& layout, int tasks, int64_t scratchLimit)
 {
     struct LimitScope
     {
@@ -432,10 +461,12 @@ exr_result_t decodeWithCore(exr_context_t context, int part, const PartLayout& l
         ~LimitScope() { g_scratchLimit = std::numeric_limits<int64_t>::max(); }
     } limit(scratchLimit);
     DecodeState state;
-    int64_t     tasks = std::clamp<int64_t>(Imf::globalThreadCount(), 1, std::max<int64_t>(layout.chunks, 1));
+    state.next = layout.firstChunk;
+    int64_t started = std::clamp<int64_t>(std::min(tasks, Imf::globalThreadCount()), 1,
+                                          std::max<int64_t>(layout.endChunk - layout.firstChunk, 1));
     {
         IlmThread::TaskGroup group;
-        for (int64_t t = 0; t < tasks; ++t)
+        for (int64_t t = 0; t < started; ++t)
             IlmThread::ThreadPool::addGlobalTask(new DecodeTask(&group, context, part, layout, state));
     }
     if (state.outOfMemory)
@@ -458,6 +489,12 @@ FrameFile::~FrameFile() = default;
 
 void FrameFile::readPart(int part, const std::vector<PlaneTarget>& targets)
 {
+    const Imath::Box2i& window = m_library->header(part).dataWindow();
+    readRows(part, window.min.y, window.max.y, targets);
+}
+
+void FrameFile::readRows(int part, int y0, int y1, const std::vector<PlaneTarget>& targets)
+{
     const Imf::Header& header = m_library->header(part);
     if (coreDecodes(header.compression()))
     {
@@ -477,19 +514,19 @@ void FrameFile::readPart(int part, const std::vector<PlaneTarget>& targets)
         int        parts = 0;
         PartLayout layout;
         if (m_core->context && exr_get_count(m_core->context, &parts) == EXR_ERR_SUCCESS &&
-            parts == m_library->parts() && describePart(m_core->context, part, header, targets, layout))
+            parts == m_library->parts() && describePart(m_core->context, part, header, y0, y1, targets, layout))
         {
-            exr_result_t result = decodeWithCore(m_core->context, part, layout, m_scratchLimit);
+            exr_result_t result = decodeWithCore(m_core->context, part, layout, m_decodeTasks, m_scratchLimit);
             if (result == EXR_ERR_SUCCESS)
                 return;
             // A chunk Core refuses is damaged. The library's read names the damage in its own words where it sees
             // it; where it does not (it may rebuild a broken chunk table, or take a chunk without data for one whose
             // samples it never writes), the frame still counts as damaged.
-            readWithTheLibrary(*m_library, part, targets);
+            readWithTheLibrary(*m_library, part, y0, y1, targets);
             THROW(Iex::InputExc, "Error reading pixel data from image file \"" << m_stream->fileName() << "\". "
                                      << exr_get_default_error_message(result) << ".");
         }
     }
     // The library reads what Core does not decode.
-    readWithTheLibrary(*m_library, part, targets);
+    readWithTheLibrary(*m_library, part, y0, y1, targets);
 }

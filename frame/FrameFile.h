@@ -43,13 +43,22 @@ public:
     const Imf::MultiPartInputFile& headers() const { return *m_library; }
     /// The open file.
     const zqInputFile& file() const { return m_file; }
-    /// Bounds the scratch memory of Core's decoding (compressed and unpacked chunks, all threads together).
-    void setScratchLimit(int64_t bytes) { m_scratchLimit = bytes; }
+    /// Bounds Core's decoding: at most tasks chunks at once (never more than the library's thread count), and their
+    /// scratch memory (compressed and unpacked chunks, all tasks together) to bytes.
+    void setDecodeLimits(int tasks, int64_t bytes)
+    {
+        m_decodeTasks = tasks;
+        m_scratchLimit = bytes;
+    }
 
     /// Reads every line of part into the targets, each a channel of the part of the size of its data window. Throws
     /// std::bad_alloc when scratch memory cannot be had within the limit, and the library's exception when the
     /// part's pixels cannot be read.
     void readPart(int part, const std::vector<PlaneTarget>& targets);
+    /// Reads lines y0 to y1 of part into the targets, each a channel of the part with the data window's width and
+    /// y1 - y0 + 1 rows; throws as readPart(). Lines that start and end on chunk boundaries (see linesPerChunk) are
+    /// decoded chunk by chunk straight into the targets.
+    void readRows(int part, int y0, int y1, const std::vector<PlaneTarget>& targets);
 
 private:
     struct CoreReader;
@@ -60,7 +69,11 @@ private:
     std::unique_ptr<Imf::MultiPartInputFile> m_library;
     std::unique_ptr<CoreReader>              m_core;
     int64_t                                  m_scratchLimit = INT64_MAX;
+    int                                      m_decodeTasks = INT32_MAX;
 };
+
+/// The lines of one chunk of a part: of a tile for a tiled part, else as its compression groups scan lines.
+int linesPerChunk(const Imf::Header& header);
 
 /// The bytes of one sample of a pixel type.
 size_t bytesPerSample(Imf::PixelType type);

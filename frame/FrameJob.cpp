@@ -30,7 +30,8 @@ void printText(const FrameJob& job, const QByteArray& text)
 
 ImagePluginResult failWith(FrameJob& job, ImagePluginResult code, const std::exception& error)
 {
-    job.detail = QString::fromUtf8(error.what());
+    // A failed allocation says all there is to say; its exception's text ("std::bad_alloc") adds nothing.
+    job.detail = code == MemoryAllocationFailed ? QString() : QString::fromUtf8(error.what());
     return code;
 }
 

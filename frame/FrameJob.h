@@ -61,5 +61,5 @@ void printText(const FrameJob& job, const QByteArray& text);
 /// The result of a pixel read that failed with error: MemoryAllocationFailed for a failed allocation, else DataError.
 ImagePluginResult readFailureCode(const std::exception& error);
 
-/// Puts the exception's text into the job's detail text and returns code.
+/// Puts the exception's text into the job's detail text (none for MemoryAllocationFailed) and returns code.
 ImagePluginResult failWith(FrameJob& job, ImagePluginResult code, const std::exception& error);

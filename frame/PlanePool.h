@@ -14,6 +14,9 @@ public:
     void give(void* block, size_t bytes);
     /// Frees every kept block.
     void releaseAll();
+    /// Frees the kept blocks that the given block sizes (a size as often as it may be taken) do not take, so that a
+    /// frame's fresh planes never come on top of blocks it will not use.
+    void keepOnly(std::vector<size_t> sizes);
     ~PlanePool();
 
     /// The pool that every channel plane of this process comes from.

@@ -18,8 +18,9 @@
 
 namespace {
 
-constexpr int32_t kMargin = 4;
-constexpr int32_t kChunk = 32;
+constexpr int32_t     kMargin = 4;
+constexpr int32_t     kChunk = 32;
+const Imath::Box2i    kEmptyWindow(Imath::V2i(5, 5), Imath::V2i(15, 15)); // before the margin
 
 // Non-empty tests: finite, non-zero, and not the channel's background value (ref is 0 when there is none, which
 // never matches a non-zero sample).
@@ -98,11 +99,12 @@ int32_t lastNonEmpty(const T* row, int32_t from, int32_t count, const Test& test
     return -1;
 }
 
-// Adds the non-empty samples of one plane to box, looking only outside it.
+// Adds the non-empty samples of a band of one channel to box, looking only outside it. The band holds rows top to
+// top + rows - 1 of the channel; box is in the channel's coordinates.
 template <typename T, typename Test>
-void growBox(Imath::Box2i& box, const T* plane, int32_t width, int32_t height, const Test& test)
+void growBox(Imath::Box2i& box, const T* band, int32_t width, int32_t top, int32_t rows, const Test& test)
 {
-    auto row = [&](int32_t y) { return plane + int64_t(y) * width; };
+    auto row = [&](int32_t y) { return band + int64_t(y - top) * width; };
     auto fullRow = [&](int32_t y) {
         int32_t first = firstNonEmpty(row(y), width, test);
         if (first < 0)
@@ -112,11 +114,12 @@ void growBox(Imath::Box2i& box, const T* plane, int32_t width, int32_t height, c
         box.extendBy(Imath::V2i(last, y));
         return true;
     };
+    const int32_t end = top + rows;
 
     // Rows above the box, top down.
-    int32_t topLimit = box.isEmpty() ? height : box.min.y;
+    int32_t topLimit = box.isEmpty() ? end : std::clamp(box.min.y, top, end);
     int32_t firstMiddle = topLimit;
-    for (int32_t y = 0; y < topLimit; ++y)
+    for (int32_t y = top; y < topLimit; ++y)
         if (fullRow(y))
         {
             firstMiddle = y + 1;
@@ -125,16 +128,15 @@ void growBox(Imath::Box2i& box, const T* plane, int32_t width, int32_t height, c
     if (box.isEmpty())
         return;
     // Rows below the box, bottom up.
-    int32_t bottomLimit = box.max.y;
-    int32_t lastMiddle = box.max.y;
-    for (int32_t y = height - 1; y > bottomLimit; --y)
+    int32_t lastMiddle = std::min(box.max.y, end - 1);
+    for (int32_t y = end - 1; y > box.max.y && y >= firstMiddle; --y)
         if (fullRow(y))
         {
             lastMiddle = y - 1;
             break;
         }
     // Rows in between: only the columns left and right of the box.
-    for (int32_t y = firstMiddle; y <= lastMiddle; ++y)
+    for (int32_t y = std::max(firstMiddle, top); y <= lastMiddle; ++y)
     {
         const T* samples = row(y);
         if (box.min.x > 0)
@@ -152,8 +154,9 @@ void growBox(Imath::Box2i& box, const T* plane, int32_t width, int32_t height, c
     }
 }
 
-// Grows box by the non-empty samples of one buffer, looking only outside the box.
-void growBoxByBuffer(Imath::Box2i& box, const ChannelBuffer& buffer, int32_t width, int32_t height)
+// Grows box by the non-empty samples of one band of a channel, looking only outside the box; background is the bits
+// of the channel's top-left sample.
+void growBoxByBuffer(Imath::Box2i& box, const ChannelBuffer& buffer, uint32_t background, int32_t top, int32_t rows)
 {
     if (!buffer.plane)
         return;
@@ -161,25 +164,35 @@ void growBoxByBuffer(Imath::Box2i& box, const ChannelBuffer& buffer, int32_t wid
     switch (buffer.type)
     {
     case Imf::HALF:
-    {
-        const uint16_t* plane = reinterpret_cast<const uint16_t*>(buffer.plane.get());
-        growBox(box, plane, width, height, HalfTest{compare ? plane[0] : uint16_t(0)});
+        growBox(box, reinterpret_cast<const uint16_t*>(buffer.plane.get()), buffer.width, top, rows,
+                HalfTest{compare ? uint16_t(background) : uint16_t(0)});
         break;
-    }
     case Imf::FLOAT:
-    {
-        const uint32_t* plane = reinterpret_cast<const uint32_t*>(buffer.plane.get());
-        growBox(box, plane, width, height, FloatTest{compare ? plane[0] : 0u});
+        growBox(box, reinterpret_cast<const uint32_t*>(buffer.plane.get()), buffer.width, top, rows,
+                FloatTest{compare ? background : 0u});
         break;
-    }
     case Imf::UINT:
-    {
-        const uint32_t* plane = reinterpret_cast<const uint32_t*>(buffer.plane.get());
-        growBox(box, plane, width, height, UintTest{compare, float(plane[0])});
+        growBox(box, reinterpret_cast<const uint32_t*>(buffer.plane.get()), buffer.width, top, rows,
+                UintTest{compare, float(background)});
         break;
-    }
     default: break;
     }
+}
+
+// The bits of a plane's first sample, or 0 without a plane.
+uint32_t firstSampleBits(const ChannelBuffer& buffer)
+{
+    if (!buffer.plane)
+        return 0;
+    if (buffer.type == Imf::HALF)
+    {
+        uint16_t bits;
+        std::memcpy(&bits, buffer.plane.get(), 2);
+        return bits;
+    }
+    uint32_t bits;
+    std::memcpy(&bits, buffer.plane.get(), 4);
+    return bits;
 }
 
 /// One thread's share of the search.
@@ -202,38 +215,56 @@ bool comparesWithTopLeft(const char* channelName)
            (length >= 2 && std::strcmp(channelName + length - 2, ".A") == 0);
 }
 
-Imath::Box2i findCropWindow(int32_t height, int32_t width, const std::vector<ChannelBuffer>& buffers)
+CropSearch::CropSearch(int32_t height, int32_t width) : m_height(height), m_width(width)
+{
+}
+
+void CropSearch::addBand(int32_t top, int32_t rows, const std::vector<ChannelBuffer>& buffers)
 {
     const int32_t bufferCount = int32_t(buffers.size());
-    // The window is the union of the channels' boxes, so the channels can be searched on several threads, each
-    // growing a box of its own; small frames are not worth a thread.
-    Imath::Box2i box;
-    if (width > 0 && height > 0 && bufferCount > 0)
+    if (top == 0)
     {
-        int64_t samples = int64_t(width) * height * bufferCount;
-        int     tasks = samples < (int64_t(1) << 22) ? 1 : std::clamp(Imf::globalThreadCount(), 1, int(bufferCount));
-        std::vector<Imath::Box2i> boxes(static_cast<size_t>(tasks));
-        std::atomic<int32_t>      next{0};
-        auto                      work = [&](Imath::Box2i& own) {
-            for (int32_t b = next++; b < bufferCount; b = next++)
-                growBoxByBuffer(own, buffers[size_t(b)], width, height);
-        };
-        if (tasks == 1)
-            work(boxes[0]);
-        else
-        {
-            // On the library's threads, so that --threads bounds the search as it bounds decoding and encoding.
-            IlmThread::TaskGroup group;
-            for (Imath::Box2i& own : boxes)
-                IlmThread::ThreadPool::addGlobalTask(new SearchTask(&group, [&work, &own] { work(own); }));
-        }
-        for (const Imath::Box2i& own : boxes)
-            if (!own.isEmpty())
-                box.extendBy(own);
+        m_backgrounds.clear();
+        for (const ChannelBuffer& buffer : buffers)
+            m_backgrounds.push_back(firstSampleBits(buffer));
     }
+    if (m_backgrounds.size() != buffers.size() || bufferCount == 0 || m_width <= 0 || rows <= 0)
+        return;
+    // The window is the union of the channels' boxes, so the channels can be searched on several threads, each
+    // growing a box of its own from the one found so far; small bands are not worth a thread.
+    int64_t samples = int64_t(m_width) * rows * bufferCount;
+    int     tasks = samples < (int64_t(1) << 22) ? 1 : std::clamp(Imf::globalThreadCount(), 1, int(bufferCount));
+    std::vector<Imath::Box2i> boxes(static_cast<size_t>(tasks), m_box);
+    std::atomic<int32_t>      next{0};
+    auto                      work = [&](Imath::Box2i& own) {
+        for (int32_t b = next++; b < bufferCount; b = next++)
+            growBoxByBuffer(own, buffers[size_t(b)], m_backgrounds[size_t(b)], top, rows);
+    };
+    if (tasks == 1)
+        work(boxes[0]);
+    else
+    {
+        // On the library's threads, so that --threads bounds the search as it bounds decoding and encoding.
+        IlmThread::TaskGroup group;
+        for (Imath::Box2i& own : boxes)
+            IlmThread::ThreadPool::addGlobalTask(new SearchTask(&group, [&work, &own] { work(own); }));
+    }
+    for (const Imath::Box2i& own : boxes)
+        if (!own.isEmpty())
+            m_box.extendBy(own);
+}
 
+bool CropSearch::mayHoldWindowRows(int32_t first, int32_t last) const
+{
+    // Until a non-empty sample is found, the window may still be the fixed one of an all-empty frame.
+    return m_box.isEmpty() ? first <= kEmptyWindow.max.y + kMargin : last >= m_box.min.y - kMargin;
+}
+
+Imath::Box2i CropSearch::window() const
+{
+    const int32_t width = m_width, height = m_height;
     // An all-empty frame keeps a small fixed window.
-    Imath::Box2i crop = box.isEmpty() ? Imath::Box2i(Imath::V2i(5, 5), Imath::V2i(15, 15)) : box;
+    Imath::Box2i crop = m_box.isEmpty() ? kEmptyWindow : m_box;
     // Widen by the margin towards the plane's edges only, then keep every bound inside the plane (the fixed window
     // of an all-empty frame can reach past a plane narrower or lower than 16).
     crop.min.x = crop.min.x > 0 ? std::max(crop.min.x - kMargin, 0) : crop.min.x;
@@ -246,6 +277,13 @@ Imath::Box2i findCropWindow(int32_t height, int32_t width, const std::vector<Cha
     crop.min.y = std::clamp(crop.min.y, 0, last.y);
     crop.max.y = std::clamp(crop.max.y, 0, last.y);
     return crop;
+}
+
+Imath::Box2i findCropWindow(int32_t height, int32_t width, const std::vector<ChannelBuffer>& buffers)
+{
+    CropSearch search(height, width);
+    search.addBand(0, height, buffers);
+    return search.window();
 }
 
 bool cropGainsNothing(const Imath::Box2i& crop, int32_t width, int32_t height)

@@ -204,7 +204,7 @@ zqTempFileBeside::~zqTempFileBeside()
 
 bool zqTempFileBeside::create()
 {
-    m_fd = ::open(nativePath(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    m_fd = ::open(nativePath(m_path).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (m_fd >= 0)
         return true;
     m_error = systemReason(errno);

@@ -85,7 +85,8 @@ public:
     zqTempFileBeside(const zqTempFileBeside&) = delete;
     zqTempFileBeside& operator=(const zqTempFileBeside&) = delete;
 
-    /// Creates the temporary file for writing (mode 0666 less the umask); false with error() set on failure.
+    /// Creates the temporary file for writing and reading back (mode 0666 less the umask); false with error() set on
+    /// failure.
     bool create();
     /// The open file's descriptor, or -1.
     int fd() const { return m_fd; }

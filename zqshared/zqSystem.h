@@ -26,6 +26,9 @@ int zqAvailableCpuCount();
 /// Writes up to count bytes at offset of the open file fd; the bytes written, or -1 with errno set.
 int64_t zqWriteAt(int fd, const void* bytes, size_t count, uint64_t offset);
 
+/// Reads up to count bytes at offset of the open file fd; the bytes read (0 at the end), or -1 with errno set.
+int64_t zqReadAt(int fd, void* bytes, size_t count, uint64_t offset);
+
 /// Starts writing a range of the open file fd to disk without waiting for it (where the system offers that).
 void zqStartWriteback(int fd, uint64_t offset, uint64_t count);
 

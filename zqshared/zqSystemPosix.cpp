@@ -59,6 +59,15 @@ int64_t zqWriteAt(int fd, const void* bytes, size_t count, uint64_t offset)
     return int64_t(written);
 }
 
+int64_t zqReadAt(int fd, void* bytes, size_t count, uint64_t offset)
+{
+    ssize_t got;
+    do
+        got = ::pread(fd, bytes, count, off_t(offset));
+    while (got < 0 && errno == EINTR);
+    return int64_t(got);
+}
+
 void zqStartWriteback(int fd, uint64_t offset, uint64_t count)
 {
 #if defined(__linux__)

@@ -161,6 +161,29 @@ int64_t zqWriteAt(int fd, const void* bytes, size_t count, uint64_t offset)
     return int64_t(written);
 }
 
+int64_t zqReadAt(int fd, void* bytes, size_t count, uint64_t offset)
+{
+    HANDLE handle = fd >= 0 ? HANDLE(::_get_osfhandle(fd)) : INVALID_HANDLE_VALUE;
+    if (handle == INVALID_HANDLE_VALUE)
+    {
+        errno = EBADF;
+        return -1;
+    }
+    OVERLAPPED at{};
+    at.Offset = DWORD(offset);
+    at.OffsetHigh = DWORD(offset >> 32);
+    DWORD got = 0;
+    if (!::ReadFile(handle, bytes, DWORD(std::min<size_t>(count, 1u << 30)), &got, &at))
+    {
+        DWORD error = ::GetLastError();
+        if (error == ERROR_HANDLE_EOF)
+            return 0;
+        errno = zqErrnoFromWindows(error);
+        return -1;
+    }
+    return int64_t(got);
+}
+
 void zqStartWriteback(int, uint64_t, uint64_t)
 {
 }

@@ -1,0 +1,265 @@
+// The pixels of one frame as a conversion reads them: held whole when they fit the memory budget, else in bands.
+//
+// The budget covers the planes, the scratch memory of decoding (per decoding task the compressed chunk, the unpacked
+// chunk and the inflated one) and the encoder's line buffers (two per encoding thread and per output line, each
+// uncompressed and compressed). A band is whole chunks of every read part, so that no chunk is ever decoded for two
+// bands. The planes of a band come from the plane pool, so a sequence of frames of one layout reuses the same memory.
+#include "frame/FramePixels.h"
+
+#include "frame/FrameJob.h"
+#include "frame/findCropWindow.h"
+
+#include <ImfChannelList.h>
+
+#include <ImfHeader.h>
+#include <ImfMultiPartInputFile.h>
+#include <ImfThreading.h>
+
+#include <algorithm>
+#include <limits>
+#include <new>
+#include <numeric>
+
+namespace {
+
+constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+
+int64_t saturatingMultiply(int64_t a, int64_t b)
+{
+    int64_t product = 0;
+    return __builtin_mul_overflow(a, b, &product) ? kMax : product;
+}
+
+int64_t saturatingAdd(int64_t a, int64_t b)
+{
+    int64_t sum = 0;
+    return __builtin_add_overflow(a, b, &sum) ? kMax : sum;
+}
+
+// Bands hold at most this share of the budget each, so that a frame a little over the budget keeps most of its rows.
+constexpr int64_t kBandsPerBudget = 8;
+// Scratch buffers of one decoding task, in chunks of its part.
+constexpr int64_t kScratchPerTask = 3;
+
+} // namespace
+
+FramePixels::FramePixels(FrameFile& file, const Imath::Box2i& dataWindow, std::vector<FrameChannel> channels)
+    : m_file(file), m_window(dataWindow), m_channels(std::move(channels))
+{
+}
+
+bool FramePixels::plan(int64_t budget)
+{
+    const int64_t width = int64_t(m_window.max.x) - m_window.min.x + 1;
+    const int64_t height = int64_t(m_window.max.y) - m_window.min.y + 1;
+    // A plane must be addressable with 32-bit coordinates.
+    if (width <= 0 || height <= 0 || width > std::numeric_limits<int32_t>::max() ||
+        height > std::numeric_limits<int32_t>::max())
+        return false;
+    m_width = int32_t(width);
+    m_height = int32_t(height);
+
+    // The samples of a row, the lines that bands are made of, and the scratch of one decoding task.
+    const Imf::MultiPartInputFile& headers = m_file.headers();
+    int64_t                        align = 1, scratchPerTask = 0, sampleBytes = 0;
+    std::vector<bool>              partRead(size_t(headers.parts()), false);
+    for (const FrameChannel& channel : m_channels)
+        if (channel.read)
+        {
+            sampleBytes += int64_t(bytesPerSample(channel.type));
+            partRead[size_t(channel.part)] = true;
+        }
+    for (int part = 0; part < headers.parts(); ++part)
+    {
+        if (!partRead[size_t(part)])
+            continue;
+        const Imf::Header& header = headers.header(part);
+        int64_t            lines = linesPerChunk(header), partSampleBytes = 0;
+        for (Imf::ChannelList::ConstIterator it = header.channels().begin(); it != header.channels().end(); ++it)
+            partSampleBytes += int64_t(bytesPerSample(it.channel().type));
+        align = std::min<int64_t>(std::lcm(align, std::max<int64_t>(lines, 1)), height);
+        scratchPerTask = std::max(scratchPerTask, saturatingMultiply(saturatingMultiply(lines, width),
+                                                                     saturatingMultiply(partSampleBytes, kScratchPerTask)));
+    }
+    m_rowBytes = saturatingMultiply(width, sampleBytes);
+    const int threads = std::max(1, Imf::globalThreadCount());
+    const int64_t encoderBytes = saturatingMultiply(4 * int64_t(threads), m_rowBytes);
+    auto          buffers = [&](int tasks) { return saturatingAdd(saturatingMultiply(tasks, scratchPerTask), encoderBytes); };
+
+    int     tasks = threads;
+    int64_t whole = saturatingMultiply(height, m_rowBytes);
+    int64_t planes = 0;
+    if (saturatingAdd(whole, buffers(tasks)) <= budget)
+    {
+        m_bandRows = m_height;
+        m_slotLimit = 1;
+        planes = whole;
+    }
+    else
+    {
+        const int64_t smallest = saturatingMultiply(align, m_rowBytes);
+        if (smallest > budget)
+            return false;
+        while (tasks > 1 && saturatingAdd(smallest, buffers(tasks)) > budget)
+            --tasks;
+        const int64_t forPlanes = std::max(smallest, budget - buffers(tasks));
+        const int64_t rows = std::max<int64_t>(forPlanes / kBandsPerBudget / std::max<int64_t>(m_rowBytes, 1) / align, 1) * align;
+        m_bandRows = int32_t(std::min(rows, height));
+        m_slotLimit = size_t(std::max<int64_t>(forPlanes / saturatingMultiply(m_bandRows, std::max<int64_t>(m_rowBytes, 1)), 1));
+        planes = saturatingMultiply(int64_t(m_slotLimit), saturatingMultiply(m_bandRows, m_rowBytes));
+    }
+    // Decoding may use what the planes leave of the budget, and never less than its tasks need.
+    m_file.setDecodeLimits(tasks, std::max(saturatingMultiply(tasks, scratchPerTask), budget - planes));
+
+    // The plane pool keeps what this frame's planes will take again, and nothing more.
+    std::vector<size_t> sizes;
+    for (size_t slot = 0; slot < m_slotLimit; ++slot)
+        for (const FrameChannel& channel : m_channels)
+            if (channel.read)
+                sizes.push_back(size_t(m_width) * size_t(m_bandRows) * bytesPerSample(channel.type));
+    keepPlaneMemoryFor(sizes);
+    return true;
+}
+
+int64_t FramePixels::wholeMegabytes() const
+{
+    int64_t width = int64_t(m_window.max.x) - m_window.min.x + 1, height = int64_t(m_window.max.y) - m_window.min.y + 1;
+    int64_t bytes = 0;
+    for (const FrameChannel& channel : m_channels)
+        if (channel.read)
+            bytes = saturatingAdd(bytes, saturatingMultiply(saturatingMultiply(width, height),
+                                                            int64_t(bytesPerSample(channel.type))));
+    return bytes / 1048576;
+}
+
+int32_t FramePixels::bandCount() const
+{
+    return int32_t((int64_t(m_height) + m_bandRows - 1) / m_bandRows);
+}
+
+int32_t FramePixels::bandRows(int32_t band) const
+{
+    return std::min(m_bandRows, m_height - bandTop(band));
+}
+
+FramePixels::Slot* FramePixels::slotHolding(int32_t band)
+{
+    for (Slot& slot : m_slots)
+        if (slot.band == band)
+            return &slot;
+    return nullptr;
+}
+
+// A slot to load a band into: a new one while the plan allows more and their planes can be had, else the first that
+// holds nothing or a band that is no longer wanted, else the one that holds the band furthest down.
+FramePixels::Slot& FramePixels::slotFor(const std::function<bool(const Slot&)>& reusable)
+{
+    if (m_slots.size() < m_slotLimit)
+    {
+        Slot fresh;
+        bool allocated = true;
+        for (const FrameChannel& channel : m_channels)
+        {
+            fresh.channels.push_back(ChannelBuffer{channel.name, channel.type, 0, 0, {}});
+            if (channel.read)
+                allocated = allocated && allocatePlane(fresh.channels.back(), m_width, m_bandRows);
+        }
+        if (allocated)
+        {
+            m_slots.push_back(std::move(fresh));
+            return m_slots.back();
+        }
+        if (m_slots.empty())
+            throw std::bad_alloc();
+        m_slotLimit = m_slots.size();
+    }
+    for (Slot& slot : m_slots)
+        if (slot.band < 0 || reusable(slot))
+            return slot;
+    return *std::max_element(m_slots.begin(), m_slots.end(),
+                             [](const Slot& a, const Slot& b) { return a.band < b.band; });
+}
+
+void FramePixels::load(Slot& slot, int32_t band)
+{
+    slot.band = -1;
+    const int y0 = m_window.min.y + bandTop(band), y1 = y0 + bandRows(band) - 1;
+    const size_t rows = size_t(bandRows(band));
+    for (int part = 0; part < m_file.headers().parts(); ++part)
+    {
+        std::vector<PlaneTarget> targets;
+        for (const ChannelBuffer& buffer : slot.channels)
+        {
+            const FrameChannel& channel = m_channels[size_t(&buffer - slot.channels.data())];
+            if (channel.read && channel.part == part)
+                targets.push_back(PlaneTarget{channel.name, channel.type, buffer.plane.get(),
+                                              size_t(m_width) * rows * bytesPerSample(channel.type)});
+        }
+        if (!targets.empty())
+            m_file.readRows(part, y0, y1, targets);
+    }
+    slot.band = band;
+}
+
+Imath::Box2i FramePixels::readAll()
+{
+    CropSearch search(m_height, m_width);
+    for (int32_t band = 0; band < bandCount(); ++band)
+    {
+        // Bands above the window's first row are not kept.
+        Slot& slot = slotFor([&](const Slot& held) {
+            return !search.mayHoldWindowRows(bandTop(held.band), bandTop(held.band) + bandRows(held.band) - 1);
+        });
+        load(slot, band);
+        search.addBand(bandTop(band), bandRows(band), slot.channels);
+    }
+    return search.window();
+}
+
+bool FramePixels::holdsRows(int y0, int y1) const
+{
+    for (int32_t band = (y0 - m_window.min.y) / m_bandRows; band <= (y1 - m_window.min.y) / m_bandRows; ++band)
+        if (std::none_of(m_slots.begin(), m_slots.end(), [band](const Slot& slot) { return slot.band == band; }))
+            return false;
+    return true;
+}
+
+void FramePixels::forEachBand(int y0, int y1, const std::function<void(int first, int last)>& visit)
+{
+    const int32_t firstBand = (y0 - m_window.min.y) / m_bandRows, lastBand = (y1 - m_window.min.y) / m_bandRows;
+    for (int32_t band = firstBand; band <= lastBand; ++band)
+    {
+        Slot* slot = slotHolding(band);
+        if (!slot)
+        {
+            // A band already visited, or one outside the rows, is not wanted again in this pass.
+            slot = &slotFor([&](const Slot& held) { return held.band < band || held.band > lastBand; });
+            try
+            {
+                load(*slot, band);
+            }
+            catch (const std::exception& error)
+            {
+                ImagePluginResult code = readFailureCode(error);
+                throw FrameReadFailure(code, code == MemoryAllocationFailed ? "" : error.what());
+            }
+        }
+        m_current = slot;
+        const int top = m_window.min.y + bandTop(band);
+        visit(std::max(y0, top), std::min(y1, top + bandRows(band) - 1));
+    }
+    m_current = nullptr;
+}
+
+Imf::FrameBuffer FramePixels::frameBuffer(const OutputChannels& channels) const
+{
+    Imf::FrameBuffer    frameBuffer;
+    const int           top = m_window.min.y + bandTop(m_current->band);
+    const Imath::Box2i  rows(Imath::V2i(m_window.min.x, top), Imath::V2i(m_window.max.x, top + m_bandRows - 1));
+    for (const OutputChannel& channel : channels)
+    {
+        const ChannelBuffer& buffer = m_current->channels[channel.channel];
+        frameBuffer.insert(channel.name, planeSlice(buffer.type, buffer.plane.get(), rows));
+    }
+    return frameBuffer;
+}
