@@ -35,17 +35,81 @@ std::atomic<int64_t> g_scratchLimit{std::numeric_limits<int64_t>::max()};
 // Every block carries its size in front, so that the free function can count it back.
 constexpr size_t kBlockHeader = 16;
 
+// Freed blocks of a quarter megabyte or more are kept for the next chunks. Each would otherwise be given fresh pages
+// of its own (mapped, faulted in and cleared by the kernel), which on a virtual machine costs about as much as
+// decoding the chunk. Kept blocks and blocks in use together stay within the limit.
+constexpr int64_t kKeptFrom = int64_t(256) << 10;
+constexpr size_t  kKeptBlocks = 32;
+
+struct KeptBlocks
+{
+    std::mutex                             mutex;
+    std::vector<std::pair<char*, int64_t>> blocks; // block, its size
+    int64_t                                bytes = 0;
+
+    // A kept block of at least size bytes and not much more, or null.
+    char* take(int64_t size)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto best = blocks.end();
+        for (auto it = blocks.begin(); it != blocks.end(); ++it)
+            if (it->second >= size && it->second - size <= size / 4 && (best == blocks.end() || it->second < best->second))
+                best = it;
+        if (best == blocks.end())
+            return nullptr;
+        char* block = best->first;
+        bytes -= best->second;
+        blocks.erase(best);
+        return block;
+    }
+    // Keeps block when there is room for it within the limit; false when it is not kept.
+    bool keep(char* block, int64_t size)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (size < kKeptFrom || blocks.size() >= kKeptBlocks ||
+            bytes + size > g_scratchLimit.load() - g_scratchInUse.load())
+            return false;
+        blocks.emplace_back(block, size);
+        bytes += size;
+        return true;
+    }
+    // Frees every kept block.
+    void release()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (const auto& kept : blocks)
+            std::free(kept.first);
+        blocks.clear();
+        bytes = 0;
+    }
+    int64_t keptBytes()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return bytes;
+    }
+};
+
+KeptBlocks g_kept;
+
 void* allocateScratch(size_t bytes)
 {
     if (bytes > size_t(std::numeric_limits<int64_t>::max()) - kBlockHeader)
         return nullptr;
     int64_t size = int64_t(bytes);
+    char*   block = g_kept.take(size);
+    if (block)
+        std::memcpy(&size, block, sizeof size);
+    // The kept blocks make room for a new one.
+    else if (size > g_scratchLimit.load() - g_scratchInUse.load() - g_kept.keptBytes())
+        g_kept.release();
     if (size > g_scratchLimit.load() || g_scratchInUse.fetch_add(size) > g_scratchLimit.load() - size)
     {
         g_scratchInUse.fetch_sub(size);
+        std::free(block);
         return nullptr;
     }
-    char* block = static_cast<char*>(std::malloc(bytes + kBlockHeader));
+    if (!block)
+        block = static_cast<char*>(std::malloc(bytes + kBlockHeader));
     if (!block)
     {
         g_scratchInUse.fetch_sub(size);
@@ -63,7 +127,8 @@ void freeScratch(void* pointer)
     int64_t size = 0;
     std::memcpy(&size, block, sizeof size);
     g_scratchInUse.fetch_sub(size);
-    std::free(block);
+    if (!g_kept.keep(block, size))
+        std::free(block);
 }
 
 int64_t readForCore(exr_const_context_t, void* userdata, void* buffer, uint64_t bytes, uint64_t offset,
@@ -454,6 +519,9 @@ exr_result_t decodeWithCore(exr_context_t context, int part, const PartLayout& l
     {
         explicit LimitScope(int64_t bytes)
         {
+            // Blocks kept from earlier decoding count against this one's limit; beyond it they go.
+            if (g_kept.keptBytes() > bytes)
+                g_kept.release();
             int64_t inUse = g_scratchInUse.load();
             g_scratchLimit = bytes > std::numeric_limits<int64_t>::max() - inUse ? std::numeric_limits<int64_t>::max()
                                                                                  : inUse + bytes;
