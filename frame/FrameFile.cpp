@@ -186,10 +186,11 @@ struct PartLayout
     std::vector<Plane> planes;                // in Core's channel order; samples null for a channel not read
 };
 
-// The library's read of lines y0 to y1 of the part into the targets, through slices whose origin is placed by integer
-// arithmetic, so that no pointer ever leaves its plane in the tool's own code.
+// The library's read of lines first to last (all of y0 to y1 without them) of the part into targets that hold lines y0
+// to y1, through slices whose origin is placed by integer arithmetic, so that no pointer ever leaves its plane in the
+// tool's own code.
 void readWithTheLibrary(Imf::MultiPartInputFile& library, int part, int y0, int y1,
-                        const std::vector<PlaneTarget>& targets)
+                        const std::vector<PlaneTarget>& targets, int first = 0, int last = -1)
 {
     Imf::InputPart      input(library, part);
     const Imath::Box2i& window = input.header().dataWindow();
@@ -198,7 +199,10 @@ void readWithTheLibrary(Imf::MultiPartInputFile& library, int part, int y0, int 
     for (const PlaneTarget& target : targets)
         frameBuffer.insert(target.channel, planeSlice(target.type, target.samples, rows));
     input.setFrameBuffer(frameBuffer);
-    input.readPixels(y0, y1);
+    if (last < first)
+        input.readPixels(y0, y1);
+    else
+        input.readPixels(first, last);
 }
 
 } // namespace
@@ -383,21 +387,35 @@ bool describePart(exr_context_t context, int part, const Imf::Header& header, in
     return size_t(layout.width) * 4 <= size_t(std::numeric_limits<int32_t>::max());
 }
 
-/// What the decoding threads found; the first failure wins.
+/// What the decoding threads found. The threads take the chunks in order and finish the ones they took, so every
+/// chunk before a refused one is decoded: the first refused chunk, which is reported, does not depend on timing.
 struct DecodeState
 {
     std::atomic<int64_t> next{0};
     std::atomic<bool>    failed{false};
     std::atomic<bool>    outOfMemory{false};
-    std::atomic<int>     firstError{EXR_ERR_SUCCESS};
+    std::mutex           mutex;
+    int64_t              failedChunk = -1;               ///< the first chunk refused
+    exr_result_t         firstError = EXR_ERR_SUCCESS; ///< its refusal
 
-    void fail(exr_result_t result)
+    void fail(int64_t chunk, exr_result_t result)
     {
-        int none = EXR_ERR_SUCCESS;
-        firstError.compare_exchange_strong(none, int(result));
+        std::lock_guard<std::mutex> lock(mutex);
+        if (failedChunk < 0 || chunk < failedChunk)
+        {
+            failedChunk = chunk;
+            firstError = result;
+        }
         outOfMemory = outOfMemory || result == EXR_ERR_OUT_OF_MEMORY;
         failed = true;
     }
+};
+
+/// The outcome of decoding: EXR_ERR_SUCCESS, or the first refused chunk and Core's reason.
+struct DecodeResult
+{
+    exr_result_t result = EXR_ERR_SUCCESS;
+    int64_t      chunk = -1;
 };
 
 // Decodes one chunk with the pipeline (made on first use); Core's refusal, or EXR_ERR_CORRUPT_CHUNK for a chunk
@@ -489,16 +507,16 @@ public:
             {
                 exr_result_t result = decodeChunk(m_context, m_part, m_layout, chunk, decoder, started);
                 if (result != EXR_ERR_SUCCESS)
-                    m_state.fail(result);
+                    m_state.fail(chunk, result);
             }
         }
         catch (const std::bad_alloc&)
         {
-            m_state.fail(EXR_ERR_OUT_OF_MEMORY);
+            m_state.fail(m_layout.endChunk, EXR_ERR_OUT_OF_MEMORY);
         }
         catch (...)
         {
-            m_state.fail(EXR_ERR_UNKNOWN);
+            m_state.fail(m_layout.endChunk, EXR_ERR_UNKNOWN);
         }
         if (started)
             exr_decoding_destroy(m_context, &decoder);
@@ -511,9 +529,9 @@ private:
     DecodeState&      m_state;
 };
 
-// Decodes the layout's chunks of the part on up to the given number of tasks; the first refusal, or EXR_ERR_SUCCESS.
-// Throws std::bad_alloc when scratch memory could not be had.
-exr_result_t decodeWithCore(exr_context_t context, int part, const PartLayout& layout, int tasks, int64_t scratchLimit)
+// Decodes the layout's chunks of the part on up to the given number of tasks. Throws std::bad_alloc when scratch
+// memory could not be had.
+DecodeResult decodeWithCore(exr_context_t context, int part, const PartLayout& layout, int tasks, int64_t scratchLimit)
 {
     struct LimitScope
     {
@@ -539,7 +557,7 @@ exr_result_t decodeWithCore(exr_context_t context, int part, const PartLayout& l
     }
     if (state.outOfMemory)
         throw std::bad_alloc();
-    return exr_result_t(state.firstError.load());
+    return DecodeResult{state.firstError, state.failedChunk};
 }
 
 } // namespace
@@ -584,15 +602,18 @@ void FrameFile::readRows(int part, int y0, int y1, const std::vector<PlaneTarget
         if (m_core->context && exr_get_count(m_core->context, &parts) == EXR_ERR_SUCCESS &&
             parts == m_library->parts() && describePart(m_core->context, part, header, y0, y1, targets, layout))
         {
-            exr_result_t result = decodeWithCore(m_core->context, part, layout, m_decodeTasks, m_scratchLimit);
-            if (result == EXR_ERR_SUCCESS)
+            DecodeResult decoded = decodeWithCore(m_core->context, part, layout, m_decodeTasks, m_scratchLimit);
+            if (decoded.result == EXR_ERR_SUCCESS)
                 return;
-            // A chunk Core refuses is damaged. The library's read names the damage in its own words where it sees
-            // it; where it does not (it may rebuild a broken chunk table, or take a chunk without data for one whose
-            // samples it never writes), the frame still counts as damaged.
-            readWithTheLibrary(*m_library, part, y0, y1, targets);
+            // A chunk Core refuses is damaged. The library's read of its lines names the damage in its own words
+            // where it sees it; where it does not (it may rebuild a broken chunk table, or take a chunk without data
+            // for one whose samples it never writes), the frame still counts as damaged. Only that chunk's lines are
+            // read, so that the words do not depend on how many lines were decoded at once.
+            int64_t first = layout.minY + decoded.chunk / (layout.tiled ? layout.tilesAcross : 1) * layout.chunkLines;
+            int64_t last = std::min<int64_t>(first + layout.chunkLines - 1, y1);
+            readWithTheLibrary(*m_library, part, y0, y1, targets, int(first), int(last));
             THROW(Iex::InputExc, "Error reading pixel data from image file \"" << m_stream->fileName() << "\". "
-                                     << exr_get_default_error_message(result) << ".");
+                                     << exr_get_default_error_message(decoded.result) << ".");
         }
     }
     // The library reads what Core does not decode.
