@@ -8,6 +8,7 @@
 
 #include "frame/FrameJob.h"
 #include "frame/findCropWindow.h"
+#include "zqshared/zqSystem.h"
 
 #include <ImfChannelList.h>
 
@@ -86,7 +87,8 @@ bool FramePixels::plan(int64_t budget)
     const int64_t encoderBytes = saturatingMultiply(4 * int64_t(threads), m_rowBytes);
     auto          buffers = [&](int tasks) { return saturatingAdd(saturatingMultiply(tasks, scratchPerTask), encoderBytes); };
 
-    int     tasks = threads;
+    // More decoding tasks than CPUs only add scratch memory.
+    int     tasks = std::min(threads, zqAvailableCpuCount());
     int64_t whole = saturatingMultiply(height, m_rowBytes);
     int64_t planes = 0;
     if (saturatingAdd(whole, buffers(tasks)) <= budget)
