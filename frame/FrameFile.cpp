@@ -35,17 +35,81 @@ std::atomic<int64_t> g_scratchLimit{std::numeric_limits<int64_t>::max()};
 // Every block carries its size in front, so that the free function can count it back.
 constexpr size_t kBlockHeader = 16;
 
+// Freed blocks of a quarter megabyte or more are kept for the next chunks. Each would otherwise be given fresh pages
+// of its own (mapped, faulted in and cleared by the kernel), which on a virtual machine costs about as much as
+// decoding the chunk. Kept blocks and blocks in use together stay within the limit.
+constexpr int64_t kKeptFrom = int64_t(256) << 10;
+constexpr size_t  kKeptBlocks = 32;
+
+struct KeptBlocks
+{
+    std::mutex                             mutex;
+    std::vector<std::pair<char*, int64_t>> blocks; // block, its size
+    int64_t                                bytes = 0;
+
+    // A kept block of at least size bytes and not much more, or null.
+    char* take(int64_t size)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto best = blocks.end();
+        for (auto it = blocks.begin(); it != blocks.end(); ++it)
+            if (it->second >= size && it->second - size <= size / 4 && (best == blocks.end() || it->second < best->second))
+                best = it;
+        if (best == blocks.end())
+            return nullptr;
+        char* block = best->first;
+        bytes -= best->second;
+        blocks.erase(best);
+        return block;
+    }
+    // Keeps block when there is room for it within the limit; false when it is not kept.
+    bool keep(char* block, int64_t size)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (size < kKeptFrom || blocks.size() >= kKeptBlocks ||
+            bytes + size > g_scratchLimit.load() - g_scratchInUse.load())
+            return false;
+        blocks.emplace_back(block, size);
+        bytes += size;
+        return true;
+    }
+    // Frees every kept block.
+    void release()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (const auto& kept : blocks)
+            std::free(kept.first);
+        blocks.clear();
+        bytes = 0;
+    }
+    int64_t keptBytes()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return bytes;
+    }
+};
+
+KeptBlocks g_kept;
+
 void* allocateScratch(size_t bytes)
 {
     if (bytes > size_t(std::numeric_limits<int64_t>::max()) - kBlockHeader)
         return nullptr;
     int64_t size = int64_t(bytes);
+    char*   block = g_kept.take(size);
+    if (block)
+        std::memcpy(&size, block, sizeof size);
+    // The kept blocks make room for a new one.
+    else if (size > g_scratchLimit.load() - g_scratchInUse.load() - g_kept.keptBytes())
+        g_kept.release();
     if (size > g_scratchLimit.load() || g_scratchInUse.fetch_add(size) > g_scratchLimit.load() - size)
     {
         g_scratchInUse.fetch_sub(size);
+        std::free(block);
         return nullptr;
     }
-    char* block = static_cast<char*>(std::malloc(bytes + kBlockHeader));
+    if (!block)
+        block = static_cast<char*>(std::malloc(bytes + kBlockHeader));
     if (!block)
     {
         g_scratchInUse.fetch_sub(size);
@@ -63,7 +127,8 @@ void freeScratch(void* pointer)
     int64_t size = 0;
     std::memcpy(&size, block, sizeof size);
     g_scratchInUse.fetch_sub(size);
-    std::free(block);
+    if (!g_kept.keep(block, size))
+        std::free(block);
 }
 
 int64_t readForCore(exr_const_context_t, void* userdata, void* buffer, uint64_t bytes, uint64_t offset,
@@ -121,10 +186,11 @@ struct PartLayout
     std::vector<Plane> planes;                // in Core's channel order; samples null for a channel not read
 };
 
-// The library's read of lines y0 to y1 of the part into the targets, through slices whose origin is placed by integer
-// arithmetic, so that no pointer ever leaves its plane in the tool's own code.
+// The library's read of lines first to last (all of y0 to y1 without them) of the part into targets that hold lines y0
+// to y1, through slices whose origin is placed by integer arithmetic, so that no pointer ever leaves its plane in the
+// tool's own code.
 void readWithTheLibrary(Imf::MultiPartInputFile& library, int part, int y0, int y1,
-                        const std::vector<PlaneTarget>& targets)
+                        const std::vector<PlaneTarget>& targets, int first = 0, int last = -1)
 {
     Imf::InputPart      input(library, part);
     const Imath::Box2i& window = input.header().dataWindow();
@@ -133,7 +199,10 @@ void readWithTheLibrary(Imf::MultiPartInputFile& library, int part, int y0, int 
     for (const PlaneTarget& target : targets)
         frameBuffer.insert(target.channel, planeSlice(target.type, target.samples, rows));
     input.setFrameBuffer(frameBuffer);
-    input.readPixels(y0, y1);
+    if (last < first)
+        input.readPixels(y0, y1);
+    else
+        input.readPixels(first, last);
 }
 
 } // namespace
@@ -318,21 +387,35 @@ bool describePart(exr_context_t context, int part, const Imf::Header& header, in
     return size_t(layout.width) * 4 <= size_t(std::numeric_limits<int32_t>::max());
 }
 
-/// What the decoding threads found; the first failure wins.
+/// What the decoding threads found. The threads take the chunks in order and finish the ones they took, so every
+/// chunk before a refused one is decoded: the first refused chunk, which is reported, does not depend on timing.
 struct DecodeState
 {
     std::atomic<int64_t> next{0};
     std::atomic<bool>    failed{false};
     std::atomic<bool>    outOfMemory{false};
-    std::atomic<int>     firstError{EXR_ERR_SUCCESS};
+    std::mutex           mutex;
+    int64_t              failedChunk = -1;               ///< the first chunk refused
+    exr_result_t         firstError = EXR_ERR_SUCCESS; ///< its refusal
 
-    void fail(exr_result_t result)
+    void fail(int64_t chunk, exr_result_t result)
     {
-        int none = EXR_ERR_SUCCESS;
-        firstError.compare_exchange_strong(none, int(result));
+        std::lock_guard<std::mutex> lock(mutex);
+        if (failedChunk < 0 || chunk < failedChunk)
+        {
+            failedChunk = chunk;
+            firstError = result;
+        }
         outOfMemory = outOfMemory || result == EXR_ERR_OUT_OF_MEMORY;
         failed = true;
     }
+};
+
+/// The outcome of decoding: EXR_ERR_SUCCESS, or the first refused chunk and Core's reason.
+struct DecodeResult
+{
+    exr_result_t result = EXR_ERR_SUCCESS;
+    int64_t      chunk = -1;
 };
 
 // Decodes one chunk with the pipeline (made on first use); Core's refusal, or EXR_ERR_CORRUPT_CHUNK for a chunk
@@ -424,16 +507,16 @@ public:
             {
                 exr_result_t result = decodeChunk(m_context, m_part, m_layout, chunk, decoder, started);
                 if (result != EXR_ERR_SUCCESS)
-                    m_state.fail(result);
+                    m_state.fail(chunk, result);
             }
         }
         catch (const std::bad_alloc&)
         {
-            m_state.fail(EXR_ERR_OUT_OF_MEMORY);
+            m_state.fail(m_layout.endChunk, EXR_ERR_OUT_OF_MEMORY);
         }
         catch (...)
         {
-            m_state.fail(EXR_ERR_UNKNOWN);
+            m_state.fail(m_layout.endChunk, EXR_ERR_UNKNOWN);
         }
         if (started)
             exr_decoding_destroy(m_context, &decoder);
@@ -446,14 +529,17 @@ private:
     DecodeState&      m_state;
 };
 
-// Decodes the layout's chunks of the part on up to the given number of tasks; the first refusal, or EXR_ERR_SUCCESS.
-// Throws std::bad_alloc when scratch memory could not be had.
-exr_result_t decodeWithCore(exr_context_t context, int part, const PartLayout& layout, int tasks, int64_t scratchLimit)
+// Decodes the layout's chunks of the part on up to the given number of tasks. Throws std::bad_alloc when scratch
+// memory could not be had.
+DecodeResult decodeWithCore(exr_context_t context, int part, const PartLayout& layout, int tasks, int64_t scratchLimit)
 {
     struct LimitScope
     {
         explicit LimitScope(int64_t bytes)
         {
+            // Blocks kept from earlier decoding count against this one's limit; beyond it they go.
+            if (g_kept.keptBytes() > bytes)
+                g_kept.release();
             int64_t inUse = g_scratchInUse.load();
             g_scratchLimit = bytes > std::numeric_limits<int64_t>::max() - inUse ? std::numeric_limits<int64_t>::max()
                                                                                  : inUse + bytes;
@@ -471,7 +557,7 @@ exr_result_t decodeWithCore(exr_context_t context, int part, const PartLayout& l
     }
     if (state.outOfMemory)
         throw std::bad_alloc();
-    return exr_result_t(state.firstError.load());
+    return DecodeResult{state.firstError, state.failedChunk};
 }
 
 } // namespace
@@ -516,15 +602,18 @@ void FrameFile::readRows(int part, int y0, int y1, const std::vector<PlaneTarget
         if (m_core->context && exr_get_count(m_core->context, &parts) == EXR_ERR_SUCCESS &&
             parts == m_library->parts() && describePart(m_core->context, part, header, y0, y1, targets, layout))
         {
-            exr_result_t result = decodeWithCore(m_core->context, part, layout, m_decodeTasks, m_scratchLimit);
-            if (result == EXR_ERR_SUCCESS)
+            DecodeResult decoded = decodeWithCore(m_core->context, part, layout, m_decodeTasks, m_scratchLimit);
+            if (decoded.result == EXR_ERR_SUCCESS)
                 return;
-            // A chunk Core refuses is damaged. The library's read names the damage in its own words where it sees
-            // it; where it does not (it may rebuild a broken chunk table, or take a chunk without data for one whose
-            // samples it never writes), the frame still counts as damaged.
-            readWithTheLibrary(*m_library, part, y0, y1, targets);
+            // A chunk Core refuses is damaged. The library's read of its lines names the damage in its own words
+            // where it sees it; where it does not (it may rebuild a broken chunk table, or take a chunk without data
+            // for one whose samples it never writes), the frame still counts as damaged. Only that chunk's lines are
+            // read, so that the words do not depend on how many lines were decoded at once.
+            int64_t first = layout.minY + decoded.chunk / (layout.tiled ? layout.tilesAcross : 1) * layout.chunkLines;
+            int64_t last = std::min<int64_t>(first + layout.chunkLines - 1, y1);
+            readWithTheLibrary(*m_library, part, y0, y1, targets, int(first), int(last));
             THROW(Iex::InputExc, "Error reading pixel data from image file \"" << m_stream->fileName() << "\". "
-                                     << exr_get_default_error_message(result) << ".");
+                                     << exr_get_default_error_message(decoded.result) << ".");
         }
     }
     // The library reads what Core does not decode.

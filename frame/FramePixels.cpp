@@ -8,6 +8,7 @@
 
 #include "frame/FrameJob.h"
 #include "frame/findCropWindow.h"
+#include "zqshared/zqSystem.h"
 
 #include <ImfChannelList.h>
 
@@ -86,7 +87,8 @@ bool FramePixels::plan(int64_t budget)
     const int64_t encoderBytes = saturatingMultiply(4 * int64_t(threads), m_rowBytes);
     auto          buffers = [&](int tasks) { return saturatingAdd(saturatingMultiply(tasks, scratchPerTask), encoderBytes); };
 
-    int     tasks = threads;
+    // More decoding tasks than CPUs only add scratch memory.
+    int     tasks = std::min(threads, zqAvailableCpuCount());
     int64_t whole = saturatingMultiply(height, m_rowBytes);
     int64_t planes = 0;
     if (saturatingAdd(whole, buffers(tasks)) <= budget)
@@ -100,12 +102,20 @@ bool FramePixels::plan(int64_t budget)
         const int64_t smallest = saturatingMultiply(align, m_rowBytes);
         if (smallest > budget)
             return false;
-        while (tasks > 1 && saturatingAdd(smallest, buffers(tasks)) > budget)
+        // Decoding takes at most half the budget, and less where a band would not fit beside it.
+        while (tasks > 1 && (saturatingMultiply(tasks, scratchPerTask) > budget / 2 ||
+                             saturatingAdd(smallest, buffers(tasks)) > budget))
             --tasks;
         const int64_t forPlanes = std::max(smallest, budget - buffers(tasks));
-        const int64_t rows = std::max<int64_t>(forPlanes / kBandsPerBudget / std::max<int64_t>(m_rowBytes, 1) / align, 1) * align;
-        m_bandRows = int32_t(std::min(rows, height));
-        m_slotLimit = size_t(std::max<int64_t>(forPlanes / saturatingMultiply(m_bandRows, std::max<int64_t>(m_rowBytes, 1)), 1));
+        // A band holds a chunk for every decoding task, so that its chunks are decoded side by side, and an eighth of
+        // the planes' share where that is more; but at most half of it where a band of one chunk fits that, so that
+        // bands can be kept.
+        const int64_t rowBytes = std::max<int64_t>(m_rowBytes, 1);
+        int64_t       chunks = std::max<int64_t>(tasks, forPlanes / kBandsPerBudget / rowBytes / align);
+        while (chunks > 1 && saturatingMultiply(chunks * align, rowBytes) > forPlanes / 2)
+            --chunks;
+        m_bandRows = int32_t(std::min(chunks * align, height));
+        m_slotLimit = size_t(std::max<int64_t>(forPlanes / saturatingMultiply(m_bandRows, rowBytes), 1));
         planes = saturatingMultiply(int64_t(m_slotLimit), saturatingMultiply(m_bandRows, m_rowBytes));
     }
     // Decoding may use what the planes leave of the budget, and never less than its tasks need.

@@ -233,7 +233,7 @@ void CropSearch::addBand(int32_t top, int32_t rows, const std::vector<ChannelBuf
     // The window is the union of the channels' boxes, so the channels can be searched on several threads, each
     // growing a box of its own from the one found so far; small bands are not worth a thread.
     int64_t samples = int64_t(m_width) * rows * bufferCount;
-    int     tasks = samples < (int64_t(1) << 22) ? 1 : std::clamp(Imf::globalThreadCount(), 1, int(bufferCount));
+    int     tasks = samples < (int64_t(1) << 20) ? 1 : std::clamp(Imf::globalThreadCount(), 1, int(bufferCount));
     std::vector<Imath::Box2i> boxes(static_cast<size_t>(tasks), m_box);
     std::atomic<int32_t>      next{0};
     auto                      work = [&](Imath::Box2i& own) {

@@ -1,4 +1,5 @@
-// The crop window: the fast typed search against a plain per-sample search, on random planes of every pixel type.
+// The crop window: the fast typed search, whole and band by band, against a plain per-sample search, on random planes
+// of every pixel type.
 #include "frame/findCropWindow.h"
 
 #include <Imath/half.h>
@@ -113,6 +114,29 @@ TEST(FindCropWindow, MatchesThePlainSearchOnRandomPlanes)
         Imath::Box2i found = findCropWindow(height, width, buffers);
         ASSERT_EQ(found, expected) << "round " << round << ", " << width << " x " << height << ": (" << found.min.x
                                    << "," << found.min.y << ")-(" << found.max.x << "," << found.max.y << ")";
+
+        // The same frame band by band, in bands of random heights. Rows the search gives up on as it goes must lie
+        // outside the window it ends with.
+        CropSearch search(height, width);
+        int        firstWanted = 0;
+        for (int top = 0; top < height;)
+        {
+            int                        rows = std::min(height - top, 1 + int(random() % 40));
+            std::vector<ChannelBuffer> band;
+            for (const ChannelBuffer& whole : buffers)
+            {
+                size_t bytes = size_t(width) * bytesPerSample(whole.type);
+                band.push_back(ChannelBuffer{whole.name, whole.type, 0, 0, {}});
+                allocatePlane(band.back(), width, rows);
+                std::memcpy(band.back().plane.get(), whole.plane.get() + size_t(top) * bytes, size_t(rows) * bytes);
+            }
+            search.addBand(top, rows, band);
+            top += rows;
+            while (firstWanted < top && !search.mayHoldWindowRows(firstWanted, firstWanted))
+                ++firstWanted;
+        }
+        ASSERT_EQ(search.window(), expected) << "round " << round << " in bands";
+        ASSERT_LE(firstWanted, expected.min.y) << "round " << round << ": a window row was given up";
     }
 }
 

@@ -201,6 +201,9 @@ TEST(DeflateBridge, UncompressFailsWithZlibsResultAndLength)
         bytes[at] ^= 0x55;
         return bytes;
     };
+    Bytes smallWindow = good; // the header claims a window of 256 bytes
+    smallWindow[0] = 0x08;
+    smallWindow[1] = uint8_t(31 - (0x08 * 256 + (good[1] & 0xe0)) % 31) | (good[1] & 0xe0);
     Bytes trailing = good;
     trailing.insert(trailing.end(), {1, 2, 3});
     const struct
@@ -218,8 +221,10 @@ TEST(DeflateBridge, UncompressFailsWithZlibsResultAndLength)
         {"stream cut in half", cut(good.size() / 2), input.size(), Z_DATA_ERROR},
         {"header damaged", flipped(0), input.size(), Z_DATA_ERROR},
         {"block data damaged", flipped(good.size() / 3), input.size(), Z_DATA_ERROR},
+        {"checksum damaged", flipped(good.size() - 1), input.size(), Z_DATA_ERROR},
         {"preset dictionary", Bytes{0x78, 0xbb, 0, 0, 0, 1, 0x03, 0x00}, input.size(), Z_DATA_ERROR},
         {"bytes after the stream", trailing, input.size(), Z_OK},
+        {"a window of 256 bytes in the header", smallWindow, input.size(), Z_OK},
         {"one literal/length symbol, read through code 1", singleSymbolReadThroughOne(257), 16, Z_DATA_ERROR},
         {"a match through an empty distance code", matchThroughEmptyDistanceCode(), 16, Z_DATA_ERROR},
         {"287 literal/length codes", singleSymbolReadThroughOne(287), 16, Z_DATA_ERROR},
