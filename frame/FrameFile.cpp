@@ -573,6 +573,14 @@ FrameFile::FrameFile(const QString& path)
 
 FrameFile::~FrameFile() = default;
 
+void FrameFile::setDecodeLimits(int tasks, int64_t bytes)
+{
+    m_decodeTasks = tasks;
+    m_scratchLimit = bytes;
+    if (g_kept.keptBytes() > bytes)
+        g_kept.release();
+}
+
 void FrameFile::readPart(int part, const std::vector<PlaneTarget>& targets)
 {
     const Imath::Box2i& window = m_library->header(part).dataWindow();

@@ -44,12 +44,9 @@ public:
     /// The open file.
     const zqInputFile& file() const { return m_file; }
     /// Bounds Core's decoding: at most tasks chunks at once (never more than the library's thread count), and their
-    /// scratch memory (compressed and unpacked chunks, all tasks together) to bytes.
-    void setDecodeLimits(int tasks, int64_t bytes)
-    {
-        m_decodeTasks = tasks;
-        m_scratchLimit = bytes;
-    }
+    /// scratch memory (compressed and unpacked chunks, all tasks together, blocks kept from earlier frames included)
+    /// to bytes. Called before the planes are allocated, so that blocks kept beyond the bound go first.
+    void setDecodeLimits(int tasks, int64_t bytes);
 
     /// Reads every line of part into the targets, each a channel of the part of the size of its data window. Throws
     /// std::bad_alloc when scratch memory cannot be had within the limit, and the library's exception when the
