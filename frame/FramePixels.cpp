@@ -82,14 +82,25 @@ bool FramePixels::plan(int64_t budget)
         scratchPerTask = std::max(scratchPerTask, saturatingMultiply(saturatingMultiply(lines, width),
                                                                      saturatingMultiply(partSampleBytes, kScratchPerTask)));
     }
-    m_rowBytes = saturatingMultiply(width, sampleBytes);
+    const int64_t rowBytes = saturatingMultiply(width, sampleBytes);
     const int threads = std::max(1, Imf::globalThreadCount());
-    const int64_t encoderBytes = saturatingMultiply(4 * int64_t(threads), m_rowBytes);
+    const int64_t encoderBytes = saturatingMultiply(4 * int64_t(threads), rowBytes);
     auto          buffers = [&](int tasks) { return saturatingAdd(saturatingMultiply(tasks, scratchPerTask), encoderBytes); };
 
     // More decoding tasks than CPUs only add scratch memory.
     int     tasks = std::min(threads, zqAvailableCpuCount());
-    int64_t whole = saturatingMultiply(height, m_rowBytes);
+    // The memory of a band of rows of every read channel, each plane as the plane memory lays it out.
+    auto bandBytes = [&](int64_t rows) {
+        int64_t bytes = 0;
+        for (const FrameChannel& channel : m_channels)
+            if (channel.read)
+            {
+                int64_t plane = saturatingMultiply(saturatingMultiply(width, rows), int64_t(bytesPerSample(channel.type)));
+                bytes = saturatingAdd(bytes, plane == kMax ? kMax : int64_t(zqPlaneFootprint(size_t(plane))));
+            }
+        return bytes;
+    };
+    int64_t whole = bandBytes(height);
     int64_t planes = 0;
     if (saturatingAdd(whole, buffers(tasks)) <= budget)
     {
@@ -99,7 +110,7 @@ bool FramePixels::plan(int64_t budget)
     }
     else
     {
-        const int64_t smallest = saturatingMultiply(align, m_rowBytes);
+        const int64_t smallest = bandBytes(align);
         if (smallest > budget)
             return false;
         // Decoding takes at most half the budget, and less where a band would not fit beside it.
@@ -110,13 +121,12 @@ bool FramePixels::plan(int64_t budget)
         // A band holds a chunk for every decoding task, so that its chunks are decoded side by side, and an eighth of
         // the planes' share where that is more; but at most half of it where a band of one chunk fits that, so that
         // bands can be kept.
-        const int64_t rowBytes = std::max<int64_t>(m_rowBytes, 1);
-        int64_t       chunks = std::max<int64_t>(tasks, forPlanes / kBandsPerBudget / rowBytes / align);
-        while (chunks > 1 && saturatingMultiply(chunks * align, rowBytes) > forPlanes / 2)
+        int64_t chunks = std::max<int64_t>(tasks, forPlanes / kBandsPerBudget / std::max<int64_t>(smallest, 1));
+        while (chunks > 1 && bandBytes(std::min(chunks * align, height)) > forPlanes / 2)
             --chunks;
         m_bandRows = int32_t(std::min(chunks * align, height));
-        m_slotLimit = size_t(std::max<int64_t>(forPlanes / saturatingMultiply(m_bandRows, rowBytes), 1));
-        planes = saturatingMultiply(int64_t(m_slotLimit), saturatingMultiply(m_bandRows, m_rowBytes));
+        m_slotLimit = size_t(std::max<int64_t>(forPlanes / std::max<int64_t>(bandBytes(m_bandRows), 1), 1));
+        planes = saturatingMultiply(int64_t(m_slotLimit), bandBytes(m_bandRows));
     }
     // Decoding may use what the planes leave of the budget, and never less than its tasks need.
     m_file.setDecodeLimits(tasks, std::max(saturatingMultiply(tasks, scratchPerTask), budget - planes));

@@ -89,7 +89,6 @@ private:
     Imath::Box2i              m_window;
     std::vector<FrameChannel> m_channels;
     int32_t                   m_width = 0, m_height = 0;
-    int64_t                   m_rowBytes = 0;  ///< the samples of one row of every read channel
     int32_t                   m_bandRows = 0;  ///< rows of a band; the height for a frame held whole
     size_t                    m_slotLimit = 1; ///< bands held at most
     std::vector<Slot>         m_slots;

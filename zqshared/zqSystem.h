@@ -55,6 +55,9 @@ inline bool zqWriteAllAt(int fd, const char* bytes, size_t count, uint64_t offse
 /// and ask for transparent huge pages; Windows takes ordinary pages.
 void* zqAllocatePlane(size_t bytes);
 
+/// The memory a plane of the given bytes takes once written: its size rounded up as zqAllocatePlane lays it out.
+size_t zqPlaneFootprint(size_t bytes);
+
 /// The two ends of the byte stream between the run's process and its worker.
 struct zqChannel
 {

@@ -77,22 +77,33 @@ void zqStartWriteback(int fd, uint64_t offset, uint64_t count)
 #endif
 }
 
+namespace {
+
+constexpr size_t kHugePage = size_t(2) << 20;
+
+} // namespace
+
 void* zqAllocatePlane(size_t bytes)
 {
     // Blocks of a huge page or more start on a huge-page boundary and ask the kernel for transparent huge pages: a
     // plane is then faulted in with a few hundred faults instead of hundreds of thousands, and the planes' page-table
     // entries stop crowding the TLB while the library reads and writes them.
-    constexpr size_t kHugePage = size_t(2) << 20;
     if (bytes < kHugePage)
         return std::malloc(bytes);
     void*  block = nullptr;
-    size_t rounded = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+    size_t rounded = zqPlaneFootprint(bytes);
     if (posix_memalign(&block, kHugePage, rounded) != 0)
         return nullptr;
 #if defined(MADV_HUGEPAGE)
     ::madvise(block, rounded, MADV_HUGEPAGE);
 #endif
     return block;
+}
+
+size_t zqPlaneFootprint(size_t bytes)
+{
+    // A huge page is faulted in whole, so a plane's last one counts whole.
+    return bytes < kHugePage || bytes > SIZE_MAX - kHugePage ? bytes : (bytes + kHugePage - 1) & ~(kHugePage - 1);
 }
 
 void convertPathWin32toNT(QString& /*path*/)

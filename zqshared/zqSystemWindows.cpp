@@ -193,6 +193,11 @@ void* zqAllocatePlane(size_t bytes)
     return std::malloc(bytes);
 }
 
+size_t zqPlaneFootprint(size_t bytes)
+{
+    return bytes;
+}
+
 bool zqChannelSend(const zqChannel& channel, const char* bytes, size_t count)
 {
     while (count > 0)
