@@ -562,11 +562,69 @@ DecodeResult decodeWithCore(exr_context_t context, int part, const PartLayout& l
 
 } // namespace
 
+namespace {
+
+// Attribute values up to this size are left to the library, which gives its own words for a short file.
+constexpr int64_t kLargeAttribute = int64_t(16) << 20;
+
+// The library makes room for an attribute's value as its header declares before it reads a byte of it, so a file of
+// a few bytes could make it fill gigabytes. The attributes' declared sizes are checked against what is left of the
+// file first: the name of one that declares more than 16 MB beyond the end, or nothing.
+std::string attributeBeyondTheEnd(const zqInputFile& file)
+{
+    const int64_t size = file.identity().size;
+    char          version[8];
+    if (file.readAt(0, version, 8) != 8)
+        return std::string();
+    const bool multiPart = (uint8_t(version[5]) & 0x10) != 0;
+    int64_t    at = 8;
+    // Reads a text ended by a zero byte (at most 255 characters); false at the end or for a longer one.
+    auto text = [&](std::string& into) {
+        char piece[256];
+        int64_t got = file.readAt(at, piece, sizeof piece);
+        const char* end = got > 0 ? static_cast<const char*>(std::memchr(piece, 0, size_t(got))) : nullptr;
+        if (!end)
+            return false;
+        into.assign(piece, size_t(end - piece));
+        at += int64_t(end - piece) + 1;
+        return true;
+    };
+    for (int headers = 0; headers < 1 << 16; ++headers)
+    {
+        std::string attribute, type;
+        while (text(attribute) && !attribute.empty())
+        {
+            uint8_t bytes[4];
+            if (!text(type) || file.readAt(at, bytes, 4) != 4)
+                return std::string();
+            int64_t value = int64_t(int32_t(uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
+                                            uint32_t(bytes[3]) << 24));
+            at += 4;
+            if (value > kLargeAttribute && value > size - at)
+                return attribute;
+            if (value < 0)
+                return std::string();
+            at += value;
+        }
+        // A header ends with an empty name; a multi-part file's list of headers with one more.
+        char next = 0;
+        if (!multiPart || file.readAt(at, &next, 1) != 1 || next == 0)
+            return std::string();
+    }
+    return std::string();
+}
+
+} // namespace
+
 FrameFile::FrameFile(const QString& path)
 {
     std::string name = path.toUtf8().toStdString();
     if (!m_file.open(path))
         THROW(Iex::InputExc, "Cannot read image file \"" << name << "\". " << m_file.error().toStdString() << ".");
+    std::string oversized = attributeBeyondTheEnd(m_file);
+    if (!oversized.empty())
+        THROW(Iex::InputExc, "Cannot read image file \"" << name << "\". Attribute \"" << oversized
+                                                           << "\" claims more bytes than the file holds.");
     m_stream = std::make_unique<Stream>(m_file, name);
     m_library = std::make_unique<Imf::MultiPartInputFile>(*m_stream, Imf::globalThreadCount(), true);
 }
