@@ -42,6 +42,64 @@ constexpr int64_t kBandsPerBudget = 8;
 // Scratch buffers of one decoding task, in chunks of its part.
 constexpr int64_t kScratchPerTask = 3;
 
+/// What holding a frame in bands costs.
+struct BandCosts
+{
+    int64_t             width = 0;
+    int64_t             align = 1;          ///< the lines of a band: whole chunks of every read part
+    int64_t             scratchPerTask = 0; ///< one decoding task's scratch memory
+    int64_t             encoderBytes = 0;   ///< the encoder's line buffers
+    int                 threads = 1;        ///< the library's threads
+    std::vector<size_t> sampleBytes;        ///< per read channel
+
+    /// The memory of the given rows of every read channel, each plane as the plane memory lays it out.
+    int64_t planes(int64_t rows) const
+    {
+        int64_t bytes = 0;
+        for (size_t size : sampleBytes)
+        {
+            int64_t plane = saturatingMultiply(saturatingMultiply(width, rows), int64_t(size));
+            bytes = saturatingAdd(bytes, plane == kMax ? kMax : int64_t(zqPlaneFootprint(size_t(plane))));
+        }
+        return bytes;
+    }
+    /// The decoding's and the encoder's buffers with the given decoding tasks.
+    int64_t buffers(int tasks) const { return saturatingAdd(saturatingMultiply(tasks, scratchPerTask), encoderBytes); }
+};
+
+BandCosts measureBands(const Imf::MultiPartInputFile& headers, const std::vector<FrameChannel>& channels,
+                       int64_t width, int64_t height)
+{
+    BandCosts         costs;
+    int64_t           rowBytes = 0;
+    std::vector<bool> partRead(size_t(headers.parts()), false);
+    costs.width = width;
+    for (const FrameChannel& channel : channels)
+        if (channel.read)
+        {
+            costs.sampleBytes.push_back(bytesPerSample(channel.type));
+            rowBytes = saturatingAdd(rowBytes, saturatingMultiply(width, int64_t(bytesPerSample(channel.type))));
+            partRead[size_t(channel.part)] = true;
+        }
+    for (int part = 0; part < headers.parts(); ++part)
+    {
+        if (!partRead[size_t(part)])
+            continue;
+        // Core unpacks every channel of a chunk, read or not.
+        const Imf::Header& header = headers.header(part);
+        int64_t            lines = linesPerChunk(header), partSampleBytes = 0;
+        for (Imf::ChannelList::ConstIterator it = header.channels().begin(); it != header.channels().end(); ++it)
+            partSampleBytes += int64_t(bytesPerSample(it.channel().type));
+        costs.align = std::min<int64_t>(std::lcm(costs.align, std::max<int64_t>(lines, 1)), height);
+        costs.scratchPerTask =
+            std::max(costs.scratchPerTask, saturatingMultiply(saturatingMultiply(lines, width),
+                                                              saturatingMultiply(partSampleBytes, kScratchPerTask)));
+    }
+    costs.threads = std::max(1, Imf::globalThreadCount());
+    costs.encoderBytes = saturatingMultiply(4 * int64_t(costs.threads), rowBytes);
+    return costs;
+}
+
 } // namespace
 
 FramePixels::FramePixels(FrameFile& file, const Imath::Box2i& dataWindow, std::vector<FrameChannel> channels)
@@ -60,76 +118,37 @@ bool FramePixels::plan(int64_t budget)
     m_width = int32_t(width);
     m_height = int32_t(height);
 
-    // The samples of a row, the lines that bands are made of, and the scratch of one decoding task.
-    const Imf::MultiPartInputFile& headers = m_file.headers();
-    int64_t                        align = 1, scratchPerTask = 0, sampleBytes = 0;
-    std::vector<bool>              partRead(size_t(headers.parts()), false);
-    for (const FrameChannel& channel : m_channels)
-        if (channel.read)
-        {
-            sampleBytes += int64_t(bytesPerSample(channel.type));
-            partRead[size_t(channel.part)] = true;
-        }
-    for (int part = 0; part < headers.parts(); ++part)
-    {
-        if (!partRead[size_t(part)])
-            continue;
-        const Imf::Header& header = headers.header(part);
-        int64_t            lines = linesPerChunk(header), partSampleBytes = 0;
-        for (Imf::ChannelList::ConstIterator it = header.channels().begin(); it != header.channels().end(); ++it)
-            partSampleBytes += int64_t(bytesPerSample(it.channel().type));
-        align = std::min<int64_t>(std::lcm(align, std::max<int64_t>(lines, 1)), height);
-        scratchPerTask = std::max(scratchPerTask, saturatingMultiply(saturatingMultiply(lines, width),
-                                                                     saturatingMultiply(partSampleBytes, kScratchPerTask)));
-    }
-    const int64_t rowBytes = saturatingMultiply(width, sampleBytes);
-    const int threads = std::max(1, Imf::globalThreadCount());
-    const int64_t encoderBytes = saturatingMultiply(4 * int64_t(threads), rowBytes);
-    auto          buffers = [&](int tasks) { return saturatingAdd(saturatingMultiply(tasks, scratchPerTask), encoderBytes); };
-
+    const BandCosts costs = measureBands(m_file.headers(), m_channels, width, height);
     // More decoding tasks than CPUs only add scratch memory.
-    int     tasks = std::min(threads, zqAvailableCpuCount());
-    // The memory of a band of rows of every read channel, each plane as the plane memory lays it out.
-    auto bandBytes = [&](int64_t rows) {
-        int64_t bytes = 0;
-        for (const FrameChannel& channel : m_channels)
-            if (channel.read)
-            {
-                int64_t plane = saturatingMultiply(saturatingMultiply(width, rows), int64_t(bytesPerSample(channel.type)));
-                bytes = saturatingAdd(bytes, plane == kMax ? kMax : int64_t(zqPlaneFootprint(size_t(plane))));
-            }
-        return bytes;
-    };
-    int64_t whole = bandBytes(height);
-    int64_t planes = 0;
-    if (saturatingAdd(whole, buffers(tasks)) <= budget)
+    int     tasks = std::min(costs.threads, zqAvailableCpuCount());
+    int64_t planes = costs.planes(height);
+    if (saturatingAdd(planes, costs.buffers(tasks)) <= budget)
     {
         m_bandRows = m_height;
         m_slotLimit = 1;
-        planes = whole;
     }
     else
     {
-        const int64_t smallest = bandBytes(align);
+        const int64_t smallest = costs.planes(costs.align);
         if (smallest > budget)
             return false;
         // Decoding takes at most half the budget, and less where a band would not fit beside it.
-        while (tasks > 1 && (saturatingMultiply(tasks, scratchPerTask) > budget / 2 ||
-                             saturatingAdd(smallest, buffers(tasks)) > budget))
+        while (tasks > 1 && (saturatingMultiply(tasks, costs.scratchPerTask) > budget / 2 ||
+                             saturatingAdd(smallest, costs.buffers(tasks)) > budget))
             --tasks;
-        const int64_t forPlanes = std::max(smallest, budget - buffers(tasks));
+        const int64_t forPlanes = std::max(smallest, budget - costs.buffers(tasks));
         // A band holds a chunk for every decoding task, so that its chunks are decoded side by side, and an eighth of
         // the planes' share where that is more; but at most half of it where a band of one chunk fits that, so that
         // bands can be kept.
         int64_t chunks = std::max<int64_t>(tasks, forPlanes / kBandsPerBudget / std::max<int64_t>(smallest, 1));
-        while (chunks > 1 && bandBytes(std::min(chunks * align, height)) > forPlanes / 2)
+        while (chunks > 1 && costs.planes(std::min(chunks * costs.align, height)) > forPlanes / 2)
             --chunks;
-        m_bandRows = int32_t(std::min(chunks * align, height));
-        m_slotLimit = size_t(std::max<int64_t>(forPlanes / std::max<int64_t>(bandBytes(m_bandRows), 1), 1));
-        planes = saturatingMultiply(int64_t(m_slotLimit), bandBytes(m_bandRows));
+        m_bandRows = int32_t(std::min(chunks * costs.align, height));
+        m_slotLimit = size_t(std::max<int64_t>(forPlanes / std::max<int64_t>(costs.planes(m_bandRows), 1), 1));
+        planes = saturatingMultiply(int64_t(m_slotLimit), costs.planes(m_bandRows));
     }
     // Decoding may use what the planes leave of the budget, and never less than its tasks need.
-    m_file.setDecodeLimits(tasks, std::max(saturatingMultiply(tasks, scratchPerTask), budget - planes));
+    m_file.setDecodeLimits(tasks, std::max(saturatingMultiply(tasks, costs.scratchPerTask), budget - planes));
 
     // The plane pool keeps what this frame's planes will take again, and nothing more.
     std::vector<size_t> sizes;
