@@ -52,7 +52,7 @@ inline bool zqWriteAllAt(int fd, const char* bytes, size_t count, uint64_t offse
 }
 
 /// A block of plane memory, released with std::free. On Linux, blocks of 2 MiB or more sit on a huge-page boundary
-/// and ask for transparent huge pages; Windows takes ordinary pages.
+/// (without asking for huge pages); Windows takes ordinary pages.
 void* zqAllocatePlane(size_t bytes);
 
 /// The memory a plane of the given bytes takes once written: its size rounded up as zqAllocatePlane lays it out.
