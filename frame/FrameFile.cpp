@@ -677,7 +677,8 @@ void FrameFile::readRows(int part, int y0, int y1, const std::vector<PlaneTarget
             // read, so that the words do not depend on how many lines were decoded at once.
             int64_t first = layout.minY + decoded.chunk / (layout.tiled ? layout.tilesAcross : 1) * layout.chunkLines;
             int64_t last = std::min<int64_t>(first + layout.chunkLines - 1, y1);
-            readWithTheLibrary(*m_library, part, y0, y1, targets, int(first), int(last));
+            if (!targets.empty()) // the library reads nothing without a target, and says only that
+                readWithTheLibrary(*m_library, part, y0, y1, targets, int(first), int(last));
             THROW(Iex::InputExc, "Error reading pixel data from image file \"" << m_stream->fileName() << "\". "
                                      << exr_get_default_error_message(decoded.result) << ".");
         }

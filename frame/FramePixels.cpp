@@ -72,18 +72,20 @@ BandCosts measureBands(const Imf::MultiPartInputFile& headers, const std::vector
 {
     BandCosts         costs;
     int64_t           rowBytes = 0;
-    std::vector<bool> partRead(size_t(headers.parts()), false);
+    std::vector<bool> decoded(size_t(headers.parts()), false);
     costs.width = width;
     for (const FrameChannel& channel : channels)
+    {
+        decoded[size_t(channel.part)] = true;
         if (channel.read)
         {
             costs.sampleBytes.push_back(bytesPerSample(channel.type));
             rowBytes = saturatingAdd(rowBytes, saturatingMultiply(width, int64_t(bytesPerSample(channel.type))));
-            partRead[size_t(channel.part)] = true;
         }
+    }
     for (int part = 0; part < headers.parts(); ++part)
     {
-        if (!partRead[size_t(part)])
+        if (!decoded[size_t(part)])
             continue;
         // Core unpacks every channel of a chunk, read or not.
         const Imf::Header& header = headers.header(part);
@@ -224,17 +226,21 @@ void FramePixels::load(Slot& slot, int32_t band)
     slot.band = -1;
     const int y0 = m_window.min.y + bandTop(band), y1 = y0 + bandRows(band) - 1;
     const size_t rows = size_t(bandRows(band));
+    // Every part with a channel in the table is decoded, also one whose channels are all left unread (the ID
+    // channels of a Cryptomatte frame), so that a damaged chunk fails the frame before anything is written.
     for (int part = 0; part < m_file.headers().parts(); ++part)
     {
         std::vector<PlaneTarget> targets;
+        bool                     inTable = false;
         for (const ChannelBuffer& buffer : slot.channels)
         {
             const FrameChannel& channel = m_channels[size_t(&buffer - slot.channels.data())];
+            inTable = inTable || channel.part == part;
             if (channel.read && channel.part == part)
                 targets.push_back(PlaneTarget{channel.name, channel.type, buffer.plane.get(),
                                               size_t(m_width) * rows * bytesPerSample(channel.type)});
         }
-        if (!targets.empty())
+        if (inTable)
             m_file.readRows(part, y0, y1, targets);
     }
     slot.band = band;
