@@ -366,7 +366,6 @@ void addAreaFill(const std::string& key, const std::string& value, PartState& s)
     if (colon == std::string::npos)
         throw RecipeError(key + "=" + value + " needs AREA:VALUE");
     Fill fill = parseFill(key + "=" + value, value.substr(colon + 1), s.seedOffset);
-    fill.wholeWindow = false;
     if (key == "rect")
         fill.area = parseBox(value.substr(0, colon), "rect");
     else
@@ -471,7 +470,7 @@ PartRecipe finishPart(PartState& state)
     {
         for (const std::string& selector : fill.selectors)
             if (std::none_of(part.channels.begin(), part.channels.end(), [&](const ChannelRecipe& c) {
-                    return fillSelects(Fill{true, {}, false, false, 0, 0, {selector}, {}}, c.name);
+                    return fillSelects(Fill{{}, false, false, 0, 0, {selector}, {}}, c.name);
                 }))
                 throw RecipeError("'" + selector + "' in " + fill.token + " names no channel of the part");
         bool whole = fill.number >= 0 && fill.number <= 4294967295.0 && std::floor(fill.number) == fill.number;

@@ -35,8 +35,7 @@ struct ChannelRecipe
 /// One fill= rect= or pixel= of a part, applied after the ones before it.
 struct Fill
 {
-    bool                     wholeWindow = true;
-    Imath::Box2i             area;             ///< absolute inclusive area when not the whole window
+    Imath::Box2i             area{Imath::V2i(INT32_MIN, INT32_MIN), Imath::V2i(INT32_MAX, INT32_MAX)}; ///< absolute, inclusive
     bool                     noise = false;    ///< smooth render-like noise
     bool                     random = false;   ///< white noise: random mantissa bits, finite and never 0
     double                   number = 0;       ///< the value when neither noise nor random

@@ -71,13 +71,9 @@ float noiseAt(int x, int y, uint32_t smoothSeed, uint32_t grainSeed)
 uint32_t numberBits(Imf::PixelType type, double number)
 {
     float    value = float(number);
-    uint32_t bits = 0;
-    if (type == Imf::HALF)
-        bits = half(value).bits();
-    else if (type == Imf::FLOAT)
+    uint32_t bits = type == Imf::HALF ? uint32_t(half(value).bits()) : uint32_t(number);
+    if (type == Imf::FLOAT)
         std::memcpy(&bits, &value, 4);
-    else
-        bits = uint32_t(number);
     return bits;
 }
 
@@ -99,18 +95,15 @@ int64_t firstSample(int64_t from, int sampling)
 
 // The samples of one channel over a window of whole rows of the data window (its top and height multiples of the
 // channel's y sampling): zeroes, then the fills in order. Each channel's noise differs.
-void fillPlane(const PartRecipe& part, size_t index, const Imath::Box2i& window, std::vector<char>& plane)
+void fillPlane(const PartRecipe& part, size_t index, const Imath::Box2i& w, std::vector<char>& plane)
 {
     const ChannelRecipe& c = part.channels[index];
-    const Imath::Box2i&  w = window;
     int64_t              bytes = sampleBytes(c.type), columns = widthOf(w) / c.xSampling;
     plane.assign(size_t(columns * (heightOf(w) / c.ySampling) * bytes), 0);
     for (const Fill& fill : part.fills)
     {
-        Imath::Box2i area = w;
-        if (!fill.wholeWindow)
-            area = Imath::Box2i(Imath::V2i(std::max(fill.area.min.x, w.min.x), std::max(fill.area.min.y, w.min.y)),
-                                Imath::V2i(std::min(fill.area.max.x, w.max.x), std::min(fill.area.max.y, w.max.y)));
+        Imath::Box2i area(Imath::V2i(std::max(fill.area.min.x, w.min.x), std::max(fill.area.min.y, w.min.y)),
+                          Imath::V2i(std::min(fill.area.max.x, w.max.x), std::min(fill.area.max.y, w.max.y)));
         if (area.isEmpty() || !fillSelects(fill, c.name))
             continue;
         uint32_t seed = fill.seed + 7u * uint32_t(index), constant = numberBits(c.type, fill.number);
@@ -140,8 +133,7 @@ int64_t bandRows(const PartRecipe& part)
         rowBytes += widthOf(part.dataWindow) / c.xSampling * sampleBytes(c.type) / c.ySampling;
         step = std::lcm(step, int64_t(c.ySampling));
     }
-    int64_t rows = std::max<int64_t>(1, (int64_t(64) << 20) / std::max<int64_t>(1, rowBytes));
-    return (rows + step - 1) / step * step;
+    return std::max<int64_t>(step, (int64_t(64) << 20) / std::max<int64_t>(1, rowBytes) / step * step);
 }
 
 Imf::Header makeHeader(const PartRecipe& part, bool multiPart)
@@ -218,8 +210,7 @@ struct DeepPixels
     std::vector<std::vector<char*>> pointers;
     Imf::DeepFrameBuffer            buffer;
 
-    DeepPixels(const PartRecipe& part, const Planes& planes)
-        : samples(planes.size()), pointers(planes.size())
+    DeepPixels(const PartRecipe& part, const Planes& planes) : samples(planes.size()), pointers(planes.size())
     {
         const Imath::Box2i& w = part.dataWindow;
         counts.assign(size_t(widthOf(w) * heightOf(w)), 0);
@@ -235,9 +226,7 @@ struct DeepPixels
         int64_t rowOffset = int64_t(w.min.y) * widthOf(w) + w.min.x;
         buffer.insertSampleCountSlice(Imf::Slice(Imf::UINT, reinterpret_cast<char*>(counts.data() - rowOffset),
                                                  sizeof(unsigned), sizeof(unsigned) * size_t(widthOf(w))));
-        size_t total = 0;
-        for (unsigned count : counts)
-            total += count;
+        size_t total = std::accumulate(counts.begin(), counts.end(), size_t(0));
         for (size_t c = 0; c < part.channels.size(); ++c)
         {
             size_t bytes = size_t(sampleBytes(part.channels[c].type));
@@ -284,17 +273,16 @@ void writePart(const PartRecipe& part, Open&&... open)
     }
     for (size_t c = 0; c < planes.size(); ++c)
         fillPlane(part, c, w, planes[c]);
-    if (part.kind == PartKind::Deep)
+    if (part.kind == PartKind::Deep || part.kind == PartKind::DeepTiled)
     {
-        Deep       out(open...);
         DeepPixels pixels(part, planes);
-        out.setFrameBuffer(pixels.buffer);
-        return out.writePixels(int(heightOf(part.dataWindow)));
-    }
-    if (part.kind == PartKind::DeepTiled)
-    {
-        DeepTiled  out(open...);
-        DeepPixels pixels(part, planes);
+        if (part.kind == PartKind::Deep)
+        {
+            Deep out(open...);
+            out.setFrameBuffer(pixels.buffer);
+            return out.writePixels(int(heightOf(w)));
+        }
+        DeepTiled out(open...);
         out.setFrameBuffer(pixels.buffer);
         return out.writeTiles(0, out.numXTiles(0) - 1, 0, out.numYTiles(0) - 1, 0, 0);
     }
@@ -361,9 +349,7 @@ void writeFrame(const std::string& path, const FrameRecipe& frame)
     bool offsets = frame.pixels == PixelData::Fake || frame.swapOffsets || frame.offsetPastEnd;
     if (!frame.garbage && !frame.truncate && !offsets)
         return;
-    std::string bytes = "zqMakeFrame garbage: plain text where a frame was expected";
-    bytes.resize(63, '.');
-    bytes += "\n";
+    std::string bytes = "zqMakeFrame garbage: plain text where a frame was expected.....\n"; // 64 bytes
     if (!frame.garbage)
     {
         std::ifstream in(path, std::ios::binary);

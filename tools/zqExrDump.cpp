@@ -28,6 +28,7 @@
 
 #include <cstdio>
 #include <map>
+#include <numeric>
 #include <sstream>
 #include <vector>
 
@@ -66,9 +67,7 @@ std::string escaped(const std::string& text, bool blankAsHex)
 }
 
 std::string quoted(const std::string& text)
-{
-    return "\"" + escaped(text, false) + "\"";
-}
+{ return "\"" + escaped(text, false) + "\""; }
 
 std::string number(double value, bool isDouble)
 {
@@ -142,17 +141,15 @@ std::string valueText(const Imf::Attribute& attribute)
         return layoutText(attribute, *type);
     if (name == "string")
         return quoted(valueOf<std::string>(attribute));
-    if (name == "stringvector" || name == "floatvector")
-    {
-        if (name[0] == 's')
-            for (const std::string& s : valueOf<Imf::StringVector>(attribute))
-                out += " " + quoted(s);
-        else
-            for (float f : valueOf<Imf::FloatVector>(attribute))
-                out += " " + number(f, false);
-        return std::to_string(name[0] == 's' ? valueOf<Imf::StringVector>(attribute).size()
-                                             : valueOf<Imf::FloatVector>(attribute).size()) + out;
-    }
+    auto list = [&out](const auto& items, auto text) {
+        for (const auto& item : items)
+            out += " " + text(item);
+        return std::to_string(items.size()) + out;
+    };
+    if (name == "stringvector")
+        return list(valueOf<Imf::StringVector>(attribute), quoted);
+    if (name == "floatvector")
+        return list(valueOf<Imf::FloatVector>(attribute), [](float f) { return number(f, false); });
     if (name == "preview") // PreviewRgba is four bytes r, g, b, a
     {
         const Imf::PreviewImage& preview = valueOf<Imf::PreviewImage>(attribute);
@@ -264,9 +261,7 @@ std::map<std::string, std::string> deepHashes(Imf::MultiPartInputFile& file, int
                                                 size_t(it.channel().type == Imf::HALF ? 2 : 4)));
     }
     auto allocate = [&] {
-        uint64_t total = 0;
-        for (unsigned count : counts)
-            total += count;
+        uint64_t total = std::accumulate(counts.begin(), counts.end(), uint64_t(0));
         if (total * 4 * pointers.size() > kMaxSampleBytes)
             throw std::runtime_error("the part's deep samples would need more than 4 GiB; not read");
         for (auto it = header.channels().begin(); it != header.channels().end(); ++it)
@@ -388,10 +383,7 @@ bool dumpExr(const std::string& path, std::string& out)
 int main(int argc, char* argv[])
 {
     if (argc != 2)
-    {
-        std::fprintf(stderr, "usage: zqExrDump FILE\n");
-        return 2;
-    }
+        return std::fprintf(stderr, "usage: zqExrDump FILE\n"), 2;
     Imf::setGlobalThreadCount(2); // a fixed reader thread count, so that a damaged file reads the same everywhere
     std::string out;
     bool        ok = dumpExr(argv[1], out);
