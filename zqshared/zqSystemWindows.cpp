@@ -141,27 +141,12 @@ int zqAvailableCpuCount()
     return std::max(1, __builtin_popcountll(uint64_t(process)));
 }
 
-int64_t zqWriteAt(int fd, const void* bytes, size_t count, uint64_t offset)
-{
-    HANDLE handle = fd >= 0 ? HANDLE(::_get_osfhandle(fd)) : INVALID_HANDLE_VALUE;
-    if (handle == INVALID_HANDLE_VALUE)
-    {
-        errno = EBADF;
-        return -1;
-    }
-    OVERLAPPED at{};
-    at.Offset = DWORD(offset);
-    at.OffsetHigh = DWORD(offset >> 32);
-    DWORD written = 0;
-    if (!::WriteFile(handle, bytes, DWORD(std::min<size_t>(count, 1u << 30)), &written, &at))
-    {
-        errno = zqErrnoFromWindows(::GetLastError());
-        return -1;
-    }
-    return int64_t(written);
-}
+namespace {
 
-int64_t zqReadAt(int fd, void* bytes, size_t count, uint64_t offset)
+// Reads or writes (through ReadFile or WriteFile) up to count bytes at offset of the open file fd: the bytes moved,
+// 0 at the end of the file, or -1 with errno set.
+template <typename Bytes, typename Transfer>
+int64_t transferAt(int fd, Bytes bytes, size_t count, uint64_t offset, Transfer transfer)
 {
     HANDLE handle = fd >= 0 ? HANDLE(::_get_osfhandle(fd)) : INVALID_HANDLE_VALUE;
     if (handle == INVALID_HANDLE_VALUE)
@@ -172,8 +157,8 @@ int64_t zqReadAt(int fd, void* bytes, size_t count, uint64_t offset)
     OVERLAPPED at{};
     at.Offset = DWORD(offset);
     at.OffsetHigh = DWORD(offset >> 32);
-    DWORD got = 0;
-    if (!::ReadFile(handle, bytes, DWORD(std::min<size_t>(count, 1u << 30)), &got, &at))
+    DWORD moved = 0;
+    if (!transfer(handle, bytes, DWORD(std::min<size_t>(count, 1u << 30)), &moved, &at))
     {
         DWORD error = ::GetLastError();
         if (error == ERROR_HANDLE_EOF)
@@ -181,7 +166,19 @@ int64_t zqReadAt(int fd, void* bytes, size_t count, uint64_t offset)
         errno = zqErrnoFromWindows(error);
         return -1;
     }
-    return int64_t(got);
+    return int64_t(moved);
+}
+
+} // namespace
+
+int64_t zqWriteAt(int fd, const void* bytes, size_t count, uint64_t offset)
+{
+    return transferAt(fd, bytes, count, offset, ::WriteFile);
+}
+
+int64_t zqReadAt(int fd, void* bytes, size_t count, uint64_t offset)
+{
+    return transferAt(fd, bytes, count, offset, ::ReadFile);
 }
 
 void zqStartWriteback(int, uint64_t, uint64_t)
