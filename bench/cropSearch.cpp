@@ -63,7 +63,7 @@ int main(int argc, char* argv[])
                     std::fprintf(stderr, "cropSearch: no plane for %s\n", it.name());
                     return 1;
                 }
-                frameBuffer.insert(it.name(), librarySlice(buffer, window));
+                frameBuffer.insert(it.name(), planeSlice(buffer.type, buffer.plane.get(), window));
             }
             Imf::InputPart part(input, p);
             part.setFrameBuffer(frameBuffer);

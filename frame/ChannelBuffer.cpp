@@ -29,11 +29,6 @@ bool allocatePlane(ChannelBuffer& buffer, int32_t width, int32_t height)
     return true;
 }
 
-size_t planeBytes(const ChannelBuffer& buffer)
-{
-    return buffer.plane ? buffer.plane.get_deleter().bytes : 0;
-}
-
 float sampleAsFloat(const ChannelBuffer& buffer, int32_t x, int32_t y)
 {
     size_t      size = bytesPerSample(buffer.type);
@@ -61,16 +56,6 @@ float sampleAsFloat(const ChannelBuffer& buffer, int32_t x, int32_t y)
         return float(value);
     }
     }
-}
-
-Imf::Slice librarySlice(const ChannelBuffer& buffer, const Imath::Box2i& window)
-{
-    return planeSlice(buffer.type, buffer.plane.get(), window);
-}
-
-PlaneTarget planeTarget(const ChannelBuffer& buffer)
-{
-    return PlaneTarget{buffer.name, buffer.type, buffer.plane.get(), planeBytes(buffer)};
 }
 
 void keepPlaneMemoryFor(const std::vector<size_t>& planeSizes)

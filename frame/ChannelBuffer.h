@@ -35,17 +35,8 @@ struct ChannelBuffer
 /// Gives buffer a plane of width x height samples from the plane pool; false (and no plane) when it cannot be had.
 bool allocatePlane(ChannelBuffer& buffer, int32_t width, int32_t height);
 
-/// The bytes of buffer's plane.
-size_t planeBytes(const ChannelBuffer& buffer);
-
 /// The sample at column x, row y of the plane as a float.
 float sampleAsFloat(const ChannelBuffer& buffer, int32_t x, int32_t y);
-
-/// The library slice of a buffer's plane for a part whose data window is window.
-Imf::Slice librarySlice(const ChannelBuffer& buffer, const Imath::Box2i& window);
-
-/// The read target of a buffer's plane.
-PlaneTarget planeTarget(const ChannelBuffer& buffer);
 
 /// Frees the plane memory that finished frames left for reuse and that planes of the given sizes (a size as often as
 /// such a plane may be allocated) will not take again; called before a frame allocates its planes.

@@ -639,12 +639,6 @@ void FrameFile::setDecodeLimits(int tasks, int64_t bytes)
         g_kept.release();
 }
 
-void FrameFile::readPart(int part, const std::vector<PlaneTarget>& targets)
-{
-    const Imath::Box2i& window = m_library->header(part).dataWindow();
-    readRows(part, window.min.y, window.max.y, targets);
-}
-
 void FrameFile::readRows(int part, int y0, int y1, const std::vector<PlaneTarget>& targets)
 {
     const Imf::Header& header = m_library->header(part);

@@ -48,13 +48,10 @@ public:
     /// to bytes. Called before the planes are allocated, so that blocks kept beyond the bound go first.
     void setDecodeLimits(int tasks, int64_t bytes);
 
-    /// Reads every line of part into the targets, each a channel of the part of the size of its data window. Throws
-    /// std::bad_alloc when scratch memory cannot be had within the limit, and the library's exception when the
-    /// part's pixels cannot be read.
-    void readPart(int part, const std::vector<PlaneTarget>& targets);
     /// Reads lines y0 to y1 of part into the targets, each a channel of the part with the data window's width and
-    /// y1 - y0 + 1 rows; throws as readPart(). Lines that start and end on chunk boundaries (see linesPerChunk) are
-    /// decoded chunk by chunk straight into the targets.
+    /// y1 - y0 + 1 rows. Lines that start and end on chunk boundaries (see linesPerChunk) are decoded chunk by chunk
+    /// straight into the targets. Throws std::bad_alloc when scratch memory cannot be had within the limit, and the
+    /// library's exception when the pixels cannot be read.
     void readRows(int part, int y0, int y1, const std::vector<PlaneTarget>& targets);
 
 private:
