@@ -143,10 +143,10 @@ struct BitWriter
         return *this;
     }
     // A dynamic block's header: HLIT, HDIST, then the code-length code's lengths for the given symbols (others 0).
-    BitWriter& dynamicHeader(int literalCodes, std::initializer_list<std::pair<int, int>> precode)
+    BitWriter& dynamicHeader(int literalCodes, std::initializer_list<std::pair<int, int>> precode, int distanceCodes = 1)
     {
         static const int order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-        bits(1, 1).bits(2, 2).bits(uint32_t(literalCodes - 257), 5).bits(0, 5).bits(14, 4);
+        bits(1, 1).bits(2, 2).bits(uint32_t(literalCodes - 257), 5).bits(uint32_t(distanceCodes - 1), 5).bits(14, 4);
         for (int i = 0; i < 18; ++i)
         {
             int length = 0;
@@ -190,6 +190,39 @@ Bytes matchThroughEmptyDistanceCode()
     return w.code(0, 1).code(3, 2).code(0, 1).code(2, 2).finish("aaaa");
 }
 
+// A block of complete codes that decodes to "a": literal 'a', end of block and the last literal/length symbol, and the
+// first and last distance symbols. zlib refuses it for more than 286 or 30 codes alone; without code 18 in the
+// code-length code, that code is incomplete, which zlib refuses too.
+Bytes codeCountsBlock(int literalCodes, int distanceCodes, bool withRepeats)
+{
+    BitWriter w;
+    if (withRepeats)
+        w.dynamicHeader(literalCodes, {{0, 2}, {1, 2}, {2, 2}, {18, 2}}, distanceCodes);
+    else
+        w.dynamicHeader(literalCodes, {{0, 2}, {1, 2}, {2, 2}}, distanceCodes);
+    const auto zeros = [&](int count) {
+        for (int run; count > 0; count -= run)
+        {
+            run = withRepeats && count >= 11 ? std::min(count, 138) : 1;
+            run > 1 ? w.code(3, 2).bits(uint32_t(run - 11), 7) : w.code(0, 2);
+        }
+    };
+    zeros(97), w.code(1, 2), zeros(158), w.code(2, 2), zeros(literalCodes - 258), w.code(2, 2);
+    w.code(1, 2), zeros(distanceCodes - 2), w.code(1, 2);
+    return w.code(0, 1).code(2, 2).finish("a");
+}
+
+// "a" in a fixed block that fills the output, then a block header with a code-length code of one codeword, and the
+// stream ends: zlib refuses that code before it would wait for more input (which, with the output full, would be a
+// short buffer).
+Bytes oneCodewordPrecodeAfterFullOutput()
+{
+    BitWriter w;
+    w.bits(0, 1).bits(1, 2).code(0x30 + 'a', 8).code(0, 7).dynamicHeader(257, {{0, 1}});
+    w.bits(0, (8 - w.count) % 8);
+    return w.bytes;
+}
+
 TEST(DeflateBridge, UncompressFailsWithZlibsResultAndLength)
 {
     const Bytes input = testBytes(50000, 4, true);
@@ -227,7 +260,12 @@ TEST(DeflateBridge, UncompressFailsWithZlibsResultAndLength)
         {"a window of 256 bytes in the header", smallWindow, input.size(), Z_OK},
         {"one literal/length symbol, read through code 1", singleSymbolReadThroughOne(257), 16, Z_DATA_ERROR},
         {"a match through an empty distance code", matchThroughEmptyDistanceCode(), 16, Z_DATA_ERROR},
-        {"287 literal/length codes", singleSymbolReadThroughOne(287), 16, Z_DATA_ERROR},
+        {"287 literal/length codes, read through the unused one", singleSymbolReadThroughOne(287), 16, Z_DATA_ERROR},
+        {"286 literal/length and 30 distance codes", codeCountsBlock(286, 30, true), 1, Z_OK},
+        {"287 literal/length codes", codeCountsBlock(287, 30, true), 1, Z_DATA_ERROR},
+        {"31 distance codes", codeCountsBlock(286, 31, true), 1, Z_DATA_ERROR},
+        {"an incomplete code-length code", codeCountsBlock(286, 30, false), 1, Z_DATA_ERROR},
+        {"a code-length code of one codeword, the output full", oneCodewordPrecodeAfterFullOutput(), 1, Z_DATA_ERROR},
     };
     for (const auto& c : cases)
     {
