@@ -39,6 +39,9 @@ int64_t saturatingAdd(int64_t a, int64_t b)
 
 // Bands hold at most this share of the budget each, so that a frame a little over the budget keeps most of its rows.
 constexpr int64_t kBandsPerBudget = 8;
+// A band of a frame that fits the budget: chunks for each decoding task, and lines at least.
+constexpr int64_t kChunksPerTaskInBand = 2;
+constexpr int64_t kLinesInBand = 64;
 // Scratch buffers of one decoding task, in chunks of its part.
 constexpr int64_t kScratchPerTask = 3;
 
@@ -126,8 +129,12 @@ bool FramePixels::plan(int64_t budget)
     int64_t planes = costs.planes(height);
     if (saturatingAdd(planes, costs.buffers(tasks)) <= budget)
     {
-        m_bandRows = m_height;
-        m_slotLimit = 1;
+        // Every band may be held, but a band without crop-window rows lends its planes to a later one, so that the
+        // rows outside the window take no fresh memory. A band is a few chunks for each decoding task and at least
+        // 64 lines.
+        const int64_t chunks = std::max(tasks * kChunksPerTaskInBand, (kLinesInBand + costs.align - 1) / costs.align);
+        m_bandRows = int32_t(std::min(costs.align * chunks, height));
+        m_slotLimit = size_t(bandCount());
     }
     else
     {
@@ -191,10 +198,13 @@ FramePixels::Slot* FramePixels::slotHolding(int32_t band)
     return nullptr;
 }
 
-// A slot to load a band into: a new one while the plan allows more and their planes can be had, else the first that
-// holds nothing or a band that is no longer wanted, else the one that holds the band furthest down.
+// A slot to load a band into: the first that holds nothing or a band that is no longer wanted, else a new one while
+// the plan allows more and their planes can be had, else the one that holds the band furthest down.
 FramePixels::Slot& FramePixels::slotFor(const std::function<bool(const Slot&)>& reusable)
 {
+    for (Slot& slot : m_slots)
+        if (slot.band < 0 || reusable(slot))
+            return slot;
     if (m_slots.size() < m_slotLimit)
     {
         Slot fresh;
@@ -214,9 +224,6 @@ FramePixels::Slot& FramePixels::slotFor(const std::function<bool(const Slot&)>& 
             throw std::bad_alloc();
         m_slotLimit = m_slots.size();
     }
-    for (Slot& slot : m_slots)
-        if (slot.band < 0 || reusable(slot))
-            return slot;
     return *std::max_element(m_slots.begin(), m_slots.end(),
                              [](const Slot& a, const Slot& b) { return a.band < b.band; });
 }
@@ -248,16 +255,28 @@ void FramePixels::load(Slot& slot, int32_t band)
 
 Imath::Box2i FramePixels::readAll()
 {
+    // From the top until content is found, then from the bottom until content is found, then the rows between, which
+    // all lie in the window. A band lends its planes to the next as soon as it cannot hold window rows, so that the
+    // rows above and below the window take no fresh memory and no band of the window is read twice.
     CropSearch search(m_height, m_width);
-    for (int32_t band = 0; band < bandCount(); ++band)
-    {
-        // Bands above the window's first row are not kept.
+    const auto readBand = [&](int32_t band) {
         Slot& slot = slotFor([&](const Slot& held) {
             return !search.mayHoldWindowRows(bandTop(held.band), bandTop(held.band) + bandRows(held.band) - 1);
         });
         load(slot, band);
         search.addBand(bandTop(band), bandRows(band), slot.channels);
+    };
+    int32_t top = 0, bottom = bandCount();
+    while (top < bottom && search.contentSoFar().isEmpty())
+        readBand(top++);
+    while (top < bottom)
+    {
+        readBand(--bottom);
+        if (search.contentSoFar().max.y >= bandTop(bottom))
+            break;
     }
+    while (top < bottom)
+        readBand(top++);
     return search.window();
 }
 

@@ -215,13 +215,17 @@ bool comparesWithTopLeft(const char* channelName)
            (length >= 2 && std::strcmp(channelName + length - 2, ".A") == 0);
 }
 
-CropSearch::CropSearch(int32_t height, int32_t width) : m_height(height), m_width(width)
+CropSearch::CropSearch(int32_t height, int32_t width) : m_height(height), m_width(width), m_searchedBottom(height)
 {
 }
 
 void CropSearch::addBand(int32_t top, int32_t rows, const std::vector<ChannelBuffer>& buffers)
 {
     const int32_t bufferCount = int32_t(buffers.size());
+    if (top == m_searchedTop)
+        m_searchedTop = top + rows;
+    else if (top + rows == m_searchedBottom)
+        m_searchedBottom = top;
     if (top == 0)
     {
         m_backgrounds.clear();
@@ -256,8 +260,17 @@ void CropSearch::addBand(int32_t top, int32_t rows, const std::vector<ChannelBuf
 
 bool CropSearch::mayHoldWindowRows(int32_t first, int32_t last) const
 {
-    // Until a non-empty sample is found, the window may still be the fixed one of an all-empty frame.
-    return m_box.isEmpty() ? first <= kEmptyWindow.max.y + kMargin : last >= m_box.min.y - kMargin;
+    // Rows not yet given may hold content anywhere between the two searched ends; while none has been found, the
+    // window may still be the fixed one of an all-empty frame.
+    const bool rowsLeft = m_searchedTop < m_searchedBottom;
+    if (m_box.isEmpty() && first <= kEmptyWindow.max.y + kMargin)
+        return true;
+    if (m_box.isEmpty() && !rowsLeft)
+        return false;
+    const int32_t top = m_box.isEmpty() ? m_searchedTop : rowsLeft ? std::min(m_box.min.y, m_searchedTop) : m_box.min.y;
+    const int32_t bottom =
+        m_box.isEmpty() ? m_searchedBottom - 1 : rowsLeft ? std::max(m_box.max.y, m_searchedBottom - 1) : m_box.max.y;
+    return last >= top - kMargin && first <= bottom + kMargin;
 }
 
 Imath::Box2i CropSearch::window() const

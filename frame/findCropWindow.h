@@ -19,8 +19,9 @@ bool comparesWithTopLeft(const char* channelName);
 /// with its top-left sample, equal to that sample.
 Imath::Box2i findCropWindow(int32_t height, int32_t width, const std::vector<ChannelBuffer>& buffers);
 
-/// The crop window of findCropWindow() found band by band: bands of rows given from the top of the frame down, each
-/// once, the first at row 0 (its top-left samples are the backgrounds that some channels compare with).
+/// The crop window of findCropWindow() found band by band: bands of rows given each once, the first at row 0 (its
+/// top-left samples are the backgrounds that some channels compare with), each next one right below the rows given
+/// from the top or right above the rows given from the bottom.
 class CropSearch
 {
 public:
@@ -31,6 +32,8 @@ public:
     void addBand(int32_t top, int32_t rows, const std::vector<ChannelBuffer>& buffers);
     /// False when rows first to last can no longer lie in the window, whatever the bands still to come hold.
     bool mayHoldWindowRows(int32_t first, int32_t last) const;
+    /// The non-empty samples found so far (empty when none).
+    const Imath::Box2i& contentSoFar() const { return m_box; }
     /// The window over the bands added, as findCropWindow() gives it.
     Imath::Box2i window() const;
 
@@ -38,6 +41,8 @@ private:
     int32_t               m_height;
     int32_t               m_width;
     Imath::Box2i          m_box;         ///< the non-empty samples found so far
+    int32_t               m_searchedTop = 0;    ///< rows above it have been given
+    int32_t               m_searchedBottom = 0; ///< it and the rows below have been given
     std::vector<uint32_t> m_backgrounds; ///< per channel, the bits of its top-left sample
 };
 

@@ -115,28 +115,30 @@ TEST(FindCropWindow, MatchesThePlainSearchOnRandomPlanes)
         ASSERT_EQ(found, expected) << "round " << round << ", " << width << " x " << height << ": (" << found.min.x
                                    << "," << found.min.y << ")-(" << found.max.x << "," << found.max.y << ")";
 
-        // The same frame band by band, in bands of random heights. Rows the search gives up on as it goes must lie
-        // outside the window it ends with.
-        CropSearch search(height, width);
-        int        firstWanted = 0;
-        for (int top = 0; top < height;)
+        // The same frame band by band, in bands of random heights, the first at the top, then from either end. Rows
+        // the search gives up on as it goes must lie outside the window it ends with.
+        CropSearch        search(height, width);
+        std::vector<bool> givenUp(size_t(height), false);
+        for (int top = 0, bottom = height; top < bottom;)
         {
-            int                        rows = std::min(height - top, 1 + int(random() % 40));
+            int                        rows = std::min(bottom - top, 1 + int(random() % 40));
+            int                        first = top == 0 || random() % 2 ? top : bottom - rows;
             std::vector<ChannelBuffer> band;
             for (const ChannelBuffer& whole : buffers)
             {
                 size_t bytes = size_t(width) * bytesPerSample(whole.type);
                 band.push_back(ChannelBuffer{whole.name, whole.type, 0, 0, {}});
                 allocatePlane(band.back(), width, rows);
-                std::memcpy(band.back().plane.get(), whole.plane.get() + size_t(top) * bytes, size_t(rows) * bytes);
+                std::memcpy(band.back().plane.get(), whole.plane.get() + size_t(first) * bytes, size_t(rows) * bytes);
             }
-            search.addBand(top, rows, band);
-            top += rows;
-            while (firstWanted < top && !search.mayHoldWindowRows(firstWanted, firstWanted))
-                ++firstWanted;
+            search.addBand(first, rows, band);
+            (first == top ? top : bottom) += first == top ? rows : -rows;
+            for (int y = 0; y < height; ++y)
+                givenUp[size_t(y)] = givenUp[size_t(y)] || ((y < top || y >= bottom) && !search.mayHoldWindowRows(y, y));
         }
         ASSERT_EQ(search.window(), expected) << "round " << round << " in bands";
-        ASSERT_LE(firstWanted, expected.min.y) << "round " << round << ": a window row was given up";
+        for (int y = expected.min.y; y <= expected.max.y; ++y)
+            ASSERT_FALSE(givenUp[size_t(y)]) << "round " << round << ": window row " << y << " was given up";
     }
 }
 
