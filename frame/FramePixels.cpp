@@ -1,4 +1,4 @@
-// The pixels of one frame as a conversion reads them: held whole when they fit the memory budget, else in bands.
+// The pixels of one frame as a conversion reads them, in bands within the memory budget.
 //
 // The budget covers the planes, the scratch memory of decoding (per decoding task the compressed chunk, the unpacked
 // chunk and the inflated one) and the encoder's line buffers (two per encoding thread and per output line, each

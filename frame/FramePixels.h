@@ -1,5 +1,5 @@
-// The pixels of one frame as a conversion reads them: held whole when they fit the memory budget, else in bands of
-// lines, read again where the budget could not keep them.
+// The pixels of one frame as a conversion reads them: in bands of lines, read again where the memory budget could not
+// keep them.
 #pragma once
 
 #include "frame/ChannelBuffer.h"
@@ -44,10 +44,10 @@ public:
     ImagePluginResult code;
 };
 
-/// The samples of a frame whose read channels all share one data window. A frame whose planes fit the budget is held
-/// whole, as one band; a larger one in bands of whole chunks of lines (rows of tiles), each band of every read
-/// channel at once. The first pass reads every band and keeps what the budget allows, preferring the bands that may
-/// hold crop-window rows; later passes read again only the bands not kept.
+/// The samples of a frame whose read channels all share one data window, held in bands of whole chunks of lines (rows
+/// of tiles), each band of every read channel at once. The first pass reads every band and keeps those that may hold
+/// crop-window rows while the budget allows (all of them for a frame that fits it); later passes read again only the
+/// bands not kept.
 class FramePixels
 {
 public:
@@ -89,7 +89,7 @@ private:
     Imath::Box2i              m_window;
     std::vector<FrameChannel> m_channels;
     int32_t                   m_width = 0, m_height = 0;
-    int32_t                   m_bandRows = 0;  ///< rows of a band; the height for a frame held whole
+    int32_t                   m_bandRows = 0;  ///< rows of a band
     size_t                    m_slotLimit = 1; ///< bands held at most
     std::vector<Slot>         m_slots;
     const Slot*               m_current = nullptr;
