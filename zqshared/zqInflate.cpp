@@ -377,23 +377,23 @@ private:
         return Next;
     }
 
-    // Copies a match of length bytes from distance bytes back; the caller has checked the distance and the room.
-    void copyMatch(uint32_t length, uint32_t distance, bool roomForWords)
+    // Copies a match of length bytes from distance bytes back to out; the caller has checked the distance and the
+    // room. With roomForWords, up to 7 bytes past the match may be written too.
+    static uint8_t* copyMatch(uint8_t* out, uint32_t length, uint32_t distance, bool roomForWords)
     {
-        uint8_t*       to = m_out;
-        const uint8_t* from = m_out - distance;
-        m_out += length;
+        const uint8_t* from = out - distance;
         if (roomForWords && distance >= 8)
         {
-            // Eight bytes at a time, each word already written when the copy overlaps; up to 7 bytes past the match.
+            // Eight bytes at a time, each word already written when the copy overlaps.
             for (uint32_t done = 0; done < length; done += 8)
-                std::memcpy(to + done, from + done, 8);
+                std::memcpy(out + done, from + done, 8);
         }
         else if (distance == 1)
-            std::memset(to, *from, length);
+            std::memset(out, *from, length);
         else
             for (uint32_t i = 0; i < length; ++i)
-                to[i] = from[i];
+                out[i] = from[i];
+        return out + length;
     }
 
     Step codes(const uint32_t* literal, const uint32_t* distance)
@@ -437,7 +437,7 @@ private:
                 return Error;
             const size_t room = size_t(m_outEnd - m_out);
             const bool   cut = length > room;
-            copyMatch(cut ? uint32_t(room) : length, back, false);
+            m_out = copyMatch(m_out, cut ? uint32_t(room) : length, back, false);
             if (cut)
                 return Short;
         }
@@ -448,24 +448,47 @@ private:
     // expects), Next at the end of the block, Error on a data error.
     Step codesFast(const uint32_t* literal, const uint32_t* distance)
     {
-        uint64_t       hold = m_hold;
-        unsigned       bits = m_bits;
-        const uint8_t* in = m_in;
-        Step           step = Short;
-        while (m_inEnd - in >= 16 && m_outEnd - m_out >= 258 + 8)
+        // In locals: a byte written through out could otherwise be the members' own bytes, as far as the compiler
+        // knows.
+        uint64_t             hold = m_hold;
+        unsigned             bits = m_bits;
+        const uint8_t*       in = m_in;
+        uint8_t*             out = m_out;
+        const uint8_t* const inEnd = m_inEnd;
+        uint8_t* const       outStart = m_outStart;
+        uint8_t* const       outEnd = m_outEnd;
+        Step                 step = Short;
+        const uint64_t       rootMask = (uint64_t(1) << kLiteralRootBits) - 1;
+        while (inEnd - in >= 16 && outEnd - out >= 258 + 8)
         {
             // At least 56 bits: a length, its extra bits, a distance and its extra bits take at most 48.
             hold |= load64(in) << bits;
             in += (63 - bits) >> 3;
             bits |= 56;
 
-            uint32_t e = lookup(literal, kLiteralRootBits, hold);
+            // Up to three literals of root-table codes (at most 10 bits each); anything else after a fresh refill.
+            uint32_t e = literal[hold & rootMask];
+            if (kindOf(e) == Literal)
+            {
+                for (int more = 2;; --more)
+                {
+                    hold >>= lengthOf(e);
+                    bits -= lengthOf(e);
+                    *out++ = uint8_t(valueOf(e));
+                    e = literal[hold & rootMask];
+                    if (more == 0 || kindOf(e) != Literal)
+                        break;
+                }
+                continue;
+            }
+            if (kindOf(e) == Link)
+                e = literal[valueOf(e) + ((hold >> kLiteralRootBits) & ((uint64_t(1) << extraOf(e)) - 1))];
             hold >>= lengthOf(e);
             bits -= lengthOf(e);
             const Kind kind = kindOf(e);
             if (kind == Literal)
             {
-                *m_out++ = uint8_t(valueOf(e));
+                *out++ = uint8_t(valueOf(e));
                 continue;
             }
             if (kind != Base)
@@ -487,12 +510,12 @@ private:
             const uint32_t back = valueOf(d) + uint32_t(hold & ((uint64_t(1) << extraOf(d)) - 1));
             hold >>= extraOf(d);
             bits -= extraOf(d);
-            if (back > size_t(m_out - m_outStart))
+            if (back > size_t(out - outStart))
             {
                 step = Error;
                 break;
             }
-            copyMatch(length, back, true);
+            out = copyMatch(out, length, back, true);
         }
         // Whole bytes read ahead go back to the input.
         in -= bits >> 3;
@@ -500,6 +523,7 @@ private:
         m_hold = hold & ((uint64_t(1) << bits) - 1);
         m_bits = bits;
         m_in = in;
+        m_out = out;
         return step;
     }
 
