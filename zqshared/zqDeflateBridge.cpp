@@ -187,9 +187,9 @@ extern "C" int uncompress(Bytef* dest, uLongf* destLen, const Bytef* source, uLo
         *destLen = outcome.written;
     if (outcome.status == zqInflateOutcome::DataError)
         return Z_DATA_ERROR;
-    // zlib waits for more input or room: with room left (or with a byte of a stream that was given none) that is a
-    // short stream, else a short buffer.
-    const bool roomLeft = outcome.written < room || (dest == spare && outcome.written > 0);
+    // zlib waits for more input or room: with room left, or in a call given none, that is a short stream, else a
+    // short buffer.
+    const bool roomLeft = dest == spare || outcome.written < room;
     if (outcome.status == zqInflateOutcome::Stopped)
         return roomLeft ? Z_DATA_ERROR : Z_BUF_ERROR;
     // The checksum follows, big-endian; zlib waits for it like for more data.

@@ -107,8 +107,9 @@ bool buildTable(const uint8_t* lengths, unsigned count, unsigned rootBits, Code 
     }
     if (left > 0 && (code == Code::Precode || longest != 1))
         return false;
-    // The unused codeword of an incomplete code is one bit long and invalid.
-    std::fill(table, table + rootSize, entry(0, 0, Invalid, 1));
+    // The unused codeword of an incomplete code is one bit long and invalid; a complete code fills every entry.
+    if (left > 0)
+        std::fill(table, table + rootSize, entry(0, 0, Invalid, 1));
 
     unsigned next[16] = {};
     perLength[0] = 0;
@@ -219,7 +220,6 @@ private:
     enum Step
     {
         Next,  // go on with the next block
-        Done,  // the final block ended
         Error, // a data error
         Short, // out of input or output room
     };
