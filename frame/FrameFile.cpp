@@ -6,6 +6,8 @@
 // depends on which thread reads first, and its scratch memory comes from an allocator that counts it.
 #include "frame/FrameFile.h"
 
+#include "frame/chunkDecodeSteps.h"
+
 #include <Iex.h>
 #include <IlmThreadPool.h>
 #include <ImfChannelList.h>
@@ -117,6 +119,19 @@ void* allocateScratch(size_t bytes)
     }
     std::memcpy(block, &size, sizeof size);
     return block + kBlockHeader;
+}
+
+void freeScratch(void* pointer);
+
+// The same allocator for the buffers of a decoding pipeline, which the tool's own steps use too.
+void* allocatePipelineBuffer(exr_transcoding_pipeline_buffer_id_t, size_t bytes)
+{
+    return allocateScratch(bytes);
+}
+
+void freePipelineBuffer(exr_transcoding_pipeline_buffer_id_t, void* pointer)
+{
+    freeScratch(pointer);
 }
 
 void freeScratch(void* pointer)
@@ -442,8 +457,10 @@ exr_result_t decodeChunk(exr_context_t context, int part, const PartLayout& layo
     }
     if (result != EXR_ERR_SUCCESS)
         return result;
-    // A chunk without data would decode to nothing and leave its samples as they were.
-    if (info.packed_size == 0 && info.unpacked_size != 0)
+    // A chunk without data would decode to nothing and leave its samples as they were; an uncompressed chunk shorter
+    // than its samples would leave some unwritten.
+    if ((info.packed_size == 0 && info.unpacked_size != 0) ||
+        (info.compression == EXR_COMPRESSION_NONE && info.packed_size != info.unpacked_size))
         return EXR_ERR_CORRUPT_CHUNK;
     // The chunk covers exactly its rectangle of the data window, so that the chunks together write every sample once.
     int64_t column = x0 - layout.minX, line = y0 - layout.minY;
@@ -458,6 +475,8 @@ exr_result_t decodeChunk(exr_context_t context, int part, const PartLayout& layo
     if (result != EXR_ERR_SUCCESS)
         return result;
     started = true;
+    decoder.alloc_fn = allocatePipelineBuffer;
+    decoder.free_fn = freePipelineBuffer;
     if (decoder.channel_count != int16_t(layout.planes.size()))
         return EXR_ERR_CORRUPT_CHUNK;
     for (int c = 0; c < decoder.channel_count; ++c)
@@ -481,6 +500,19 @@ exr_result_t decodeChunk(exr_context_t context, int part, const PartLayout& layo
         channel.user_line_stride = int32_t(size_t(layout.width) * plane.sampleBytes);
     }
     result = exr_decoding_choose_default_routines(context, part, &decoder);
+    // Core's unpacking goes sample by sample when the channels differ in size, and its ZIP step undoes the predictor a
+    // byte at a time; the tool's own steps do the same work a line at a time. (An uncompressed chunk read straight
+    // into the planes has no unpacking step.)
+    if (result == EXR_ERR_SUCCESS && decoder.unpack_and_convert_fn)
+    {
+        if (info.compression == EXR_COMPRESSION_ZIP || info.compression == EXR_COMPRESSION_ZIPS)
+        {
+            decoder.decompress_fn = undoZipChunk;
+            decoder.unpack_and_convert_fn = unpackZipChunk;
+        }
+        else
+            decoder.unpack_and_convert_fn = unpackChunk;
+    }
     if (result == EXR_ERR_SUCCESS)
         result = exr_decoding_run(context, part, &decoder);
     return result;

@@ -1,0 +1,177 @@
+// Steps of Core's decoding pipeline that the tool takes itself: ZIP's decompression and the unpacking into planes.
+#include "frame/chunkDecodeSteps.h"
+
+#include <zlib.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define ZQ_HAVE_SSE2 1
+#endif
+
+// The file's samples are little-endian, and are copied as they are.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the unpacking copies little-endian samples as they are"
+#endif
+
+namespace {
+
+// Undoes ZIP's predictor in place: each byte after the first is the previous byte plus its difference, less 128.
+void undoPredictor(uint8_t* bytes, size_t size)
+{
+    if (size == 0)
+        return;
+    size_t i = 1;
+    uint8_t previous = bytes[0];
+#ifdef ZQ_HAVE_SSE2
+    const __m128i bias = _mm_set1_epi8(-128);
+    __m128i       carry = _mm_set1_epi8(char(previous));
+    for (; i + 16 <= size; i += 16)
+    {
+        // A running sum of the 16 differences, in four shifted additions, plus the byte before them.
+        __m128i d = _mm_add_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i)), bias);
+        d = _mm_add_epi8(d, _mm_slli_si128(d, 1));
+        d = _mm_add_epi8(d, _mm_slli_si128(d, 2));
+        d = _mm_add_epi8(d, _mm_slli_si128(d, 4));
+        d = _mm_add_epi8(d, _mm_slli_si128(d, 8));
+        d = _mm_add_epi8(d, carry);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + i), d);
+        // The last byte, in every lane.
+        __m128i last = _mm_srli_si128(d, 15);
+        last = _mm_unpacklo_epi8(last, last);
+        last = _mm_unpacklo_epi16(last, last);
+        carry = _mm_shuffle_epi32(last, 0);
+    }
+    previous = bytes[i - 1];
+#endif
+    for (; i < size; ++i)
+    {
+        previous = uint8_t(previous + bytes[i] - 128);
+        bytes[i] = previous;
+    }
+}
+
+// Writes size bytes (an even number) taking turns from first and second: first[0], second[0], first[1], ...
+void interleave(uint8_t* out, const uint8_t* first, const uint8_t* second, size_t size)
+{
+    size_t i = 0;
+#ifdef ZQ_HAVE_SSE2
+    for (; i + 32 <= size; i += 32)
+    {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(first + i / 2));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(second + i / 2));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(a, b));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 16), _mm_unpackhi_epi8(a, b));
+    }
+#endif
+    for (; i < size; i += 2)
+    {
+        out[i] = first[i / 2];
+        out[i + 1] = second[i / 2];
+    }
+}
+
+// The bytes of the chunk's samples as its channels lay them out; false when they are not the chunk's unpacked size
+// or a channel is of another size than the chunk.
+bool channelsFillChunk(const exr_decode_pipeline_t& decode)
+{
+    uint64_t total = 0;
+    for (int c = 0; c < decode.channel_count; ++c)
+    {
+        const exr_coding_channel_info_t& channel = decode.channels[c];
+        if (channel.width < 0 || channel.height < 0 || (channel.bytes_per_element != 2 && channel.bytes_per_element != 4))
+            return false;
+        if (channel.decode_to_ptr &&
+            (channel.width != decode.chunk.width || channel.height != decode.chunk.height ||
+             channel.user_data_type != channel.data_type || channel.user_pixel_stride != channel.bytes_per_element))
+            return false;
+        total += uint64_t(channel.width) * uint64_t(channel.height) * uint64_t(channel.bytes_per_element);
+    }
+    return total == decode.chunk.unpacked_size;
+}
+
+// Gives each line of each channel, in the order the chunk stores them, to copy(destination or null, offset, bytes),
+// with its offset among the chunk's unpacked bytes.
+template <typename Copy>
+exr_result_t forEachChannelLine(const exr_decode_pipeline_t& decode, const Copy& copy)
+{
+    if (!channelsFillChunk(decode))
+        return EXR_ERR_CORRUPT_CHUNK;
+    uint64_t offset = 0;
+    for (int32_t y = 0; y < decode.chunk.height; ++y)
+        for (int c = 0; c < decode.channel_count; ++c)
+        {
+            const exr_coding_channel_info_t& channel = decode.channels[c];
+            const size_t                     bytes = size_t(channel.width) * size_t(channel.bytes_per_element);
+            uint8_t* line = channel.decode_to_ptr ? channel.decode_to_ptr + size_t(y) * size_t(channel.user_line_stride)
+                                                  : nullptr;
+            copy(line, offset, bytes);
+            offset += bytes;
+        }
+    return EXR_ERR_SUCCESS;
+}
+
+// Whether the chunk is stored as it is: Core then leaves the samples where it read them, in the unpacked buffer.
+bool storedUncompressed(const exr_decode_pipeline_t& decode)
+{
+    return decode.chunk.packed_size == decode.chunk.unpacked_size;
+}
+
+} // namespace
+
+exr_result_t undoZipChunk(exr_decode_pipeline_t* decode)
+{
+    const uint64_t packed = decode->chunk.packed_size, unpacked = decode->chunk.unpacked_size;
+    if (unpacked == 0 || storedUncompressed(*decode))
+        return EXR_ERR_SUCCESS;
+    if (packed == 0 || unpacked > ULONG_MAX || packed > ULONG_MAX || !decode->packed_buffer)
+        return EXR_ERR_CORRUPT_CHUNK;
+    if (!decode->alloc_fn || !decode->free_fn)
+        return EXR_ERR_INVALID_ARGUMENT;
+    if (!decode->scratch_buffer_1 || decode->scratch_alloc_size_1 < unpacked)
+    {
+        if (decode->scratch_buffer_1)
+            decode->free_fn(EXR_TRANSCODE_BUFFER_SCRATCH1, decode->scratch_buffer_1);
+        decode->scratch_alloc_size_1 = 0;
+        decode->scratch_buffer_1 = decode->alloc_fn(EXR_TRANSCODE_BUFFER_SCRATCH1, size_t(unpacked));
+        if (!decode->scratch_buffer_1)
+            return EXR_ERR_OUT_OF_MEMORY;
+        decode->scratch_alloc_size_1 = size_t(unpacked);
+    }
+    uLongf size = uLongf(unpacked);
+    if (uncompress(static_cast<Bytef*>(decode->scratch_buffer_1), &size, static_cast<const Bytef*>(decode->packed_buffer),
+                   uLong(packed)) != Z_OK ||
+        size != unpacked)
+        return EXR_ERR_CORRUPT_CHUNK;
+    undoPredictor(static_cast<uint8_t*>(decode->scratch_buffer_1), size_t(unpacked));
+    return EXR_ERR_SUCCESS;
+}
+
+exr_result_t unpackZipChunk(exr_decode_pipeline_t* decode)
+{
+    if (storedUncompressed(*decode))
+        return unpackChunk(decode);
+    const uint8_t* first = static_cast<const uint8_t*>(decode->scratch_buffer_1);
+    const size_t   half = size_t((decode->chunk.unpacked_size + 1) / 2);
+    if (!first || decode->scratch_alloc_size_1 < decode->chunk.unpacked_size)
+        return EXR_ERR_CORRUPT_CHUNK;
+    // Every line starts at an even offset, so its bytes alternate between the halves from its offset's half on.
+    return forEachChannelLine(*decode, [&](uint8_t* line, uint64_t offset, size_t bytes) {
+        if (line)
+            interleave(line, first + offset / 2, first + half + offset / 2, bytes);
+    });
+}
+
+exr_result_t unpackChunk(exr_decode_pipeline_t* decode)
+{
+    const uint8_t* samples = static_cast<const uint8_t*>(decode->unpacked_buffer);
+    if (!samples && decode->chunk.unpacked_size > 0)
+        return EXR_ERR_CORRUPT_CHUNK;
+    return forEachChannelLine(*decode, [&](uint8_t* line, uint64_t offset, size_t bytes) {
+        if (line)
+            std::memcpy(line, samples + offset, bytes);
+    });
+}

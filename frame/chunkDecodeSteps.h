@@ -1,0 +1,24 @@
+// Steps of Core's decoding pipeline that the tool takes itself, for chunks whose samples keep their type and go into
+// planes of one sample per pixel: Core unpacks such a frame sample by sample through a type switch when its channels
+// differ in size, and undoes ZIP's predictor a byte at a time. The tool's steps refuse what Core's refuse, with the
+// same results, and write the same samples.
+#pragma once
+
+#include <openexr.h>
+
+/// ZIP's and ZIPS's decompression: inflates the chunk through zlib's uncompress() into the pipeline's first scratch
+/// buffer and undoes the predictor there, leaving the bytes in their two halves for unpackZipChunk(). A chunk stored
+/// uncompressed (as large as its samples) stays where Core read it. EXR_ERR_CORRUPT_CHUNK where Core's step gives it,
+/// EXR_ERR_OUT_OF_MEMORY when the scratch buffer cannot be had (from the pipeline's alloc_fn, which must be set).
+exr_result_t undoZipChunk(exr_decode_pipeline_t* decode);
+
+/// Unpacks a chunk that undoZipChunk() decompressed: interleaves its halves straight into the channels' lines.
+exr_result_t unpackZipChunk(exr_decode_pipeline_t* decode);
+
+/// Unpacks a chunk that Core decompressed (or read as it is stored) into the channels' lines, a copy per line of each
+/// channel.
+///
+/// Both unpacking steps fill each channel with a decode_to_ptr; such a channel must be of the chunk's width and height,
+/// with user_data_type its data_type and user_pixel_stride its bytes_per_element, and its lines user_line_stride
+/// apart must lie in its plane. A chunk whose channels do not add up to its unpacked size is EXR_ERR_CORRUPT_CHUNK.
+exr_result_t unpackChunk(exr_decode_pipeline_t* decode);
