@@ -1,13 +1,13 @@
 // The pixels of one frame as a conversion reads them, in bands within the memory budget.
 //
 // The budget covers the planes, the scratch memory of decoding (per decoding task the compressed chunk, the unpacked
-// chunk and the inflated one) and the encoder's line buffers (two per encoding thread and per output line, each
-// uncompressed and compressed). A band is whole chunks of every read part, so that no chunk is ever decoded for two
+// chunk and the inflated one) and the writer's buffers. A band is whole chunks of every read part, so that no chunk is ever decoded for two
 // bands. The planes of a band come from the plane pool, so a sequence of frames of one layout reuses the same memory.
 #include "frame/FramePixels.h"
 
 #include "frame/FrameJob.h"
 #include "frame/findCropWindow.h"
+#include "frame/ZipsChunkWriter.h"
 #include "zqshared/zqSystem.h"
 
 #include <ImfChannelList.h>
@@ -103,7 +103,7 @@ BandCosts measureBands(const Imf::MultiPartInputFile& headers, const std::vector
                                                               saturatingMultiply(partSampleBytes, kScratchPerTask)));
     }
     costs.threads = std::max(1, Imf::globalThreadCount());
-    costs.encoderBytes = saturatingMultiply(4 * int64_t(costs.threads), rowBytes);
+    costs.encoderBytes = zipsWriterBytes(costs.threads, rowBytes);
     return costs;
 }
 
@@ -318,6 +318,19 @@ void FramePixels::forEachBand(int y0, int y1, const std::function<void(int first
         visit(std::max(y0, top), std::min(y1, top + bandRows(band) - 1));
     }
     m_current = nullptr;
+}
+
+const char* FramePixels::heldRow(size_t channel, int y) const
+{
+    if (y < m_window.min.y || y > m_window.max.y || channel >= m_channels.size())
+        return nullptr;
+    const int64_t row = int64_t(y) - m_window.min.y;
+    const int32_t band = int32_t(row / m_bandRows);
+    for (const Slot& slot : m_slots)
+        if (slot.band == band && slot.channels[channel].plane)
+            return slot.channels[channel].plane.get() +
+                   size_t(row - bandTop(band)) * size_t(m_width) * bytesPerSample(slot.channels[channel].type);
+    return nullptr;
 }
 
 Imf::FrameBuffer FramePixels::frameBuffer(const OutputChannels& channels) const

@@ -69,6 +69,11 @@ public:
     void forEachBand(int y0, int y1, const std::function<void(int first, int last)>& visit);
     /// The library's frame buffer over the band that forEachBand() holds for its visit, with the given channels.
     Imf::FrameBuffer frameBuffer(const OutputChannels& channels) const;
+    /// Row y (file coordinates) of the given channel of the table, from the data window's first column, when a band
+    /// holds it; else null.
+    const char* heldRow(size_t channel, int y) const;
+    /// The data window of the frame's channels.
+    const Imath::Box2i& dataWindow() const { return m_window; }
 
 private:
     /// Planes for one band of every channel.

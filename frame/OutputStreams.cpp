@@ -1,5 +1,6 @@
-// The library's output streams of a rewrite: onto a temporary file, into a byte count for a dry run, and onto a file
-// whose parts arrive band after band but must lie part after part.
+// The output streams of a rewrite (the library writes its headers into them, the tool's writer its chunks): onto a
+// temporary file, into a byte count for a dry run, and onto a file whose parts arrive band after band but must lie
+// part after part.
 #include "frame/OutputStreams.h"
 
 #include "zqshared/zqSystem.h"
@@ -60,7 +61,7 @@ void FileOStream::flush()
 void FileOStream::check(bool written)
 {
     if (!written)
-        Iex::throwErrnoExc("%T.", m_error);
+        Iex::throwErrnoExc("Error writing image file \"" + std::string(fileName()) + "\". %T.", m_error);
 }
 
 // Writes count bytes at offset; false once any write of this stream failed.
@@ -91,7 +92,7 @@ void PartOrderedOStream::seekp(uint64_t pos)
     m_position = pos;
     if (m_phase == Phase::Headers)
         return;
-    // Past the headers, the library seeks only to write the chunk tables, once every chunk is written.
+    // Past the headers, the writer seeks only to write the chunk tables, once every chunk is written.
     if (m_phase == Phase::Chunks && (m_leaderBytes != 0 || m_dataLeft != 0))
         fail("the chunk tables are written before the last chunk");
     m_phase = pos < m_chunkStart ? Phase::Tables : Phase::Done;
@@ -218,7 +219,7 @@ void PartOrderedOStream::writeTableBytes(const char* c, int n)
     }
 }
 
-// Raised at once, and again by finish() where the library swallowed it.
+// Raised at once, and again by finish().
 void PartOrderedOStream::fail(const char* what)
 {
     if (m_failure.empty())

@@ -1,5 +1,6 @@
-// The library's output streams of a rewrite: onto a temporary file, into a byte count for a dry run, and onto a file
-// whose parts arrive band after band but must lie part after part.
+// The output streams of a rewrite (the library writes its headers into them, the tool's writer its chunks): onto a
+// temporary file, into a byte count for a dry run, and onto a file whose parts arrive band after band but must lie
+// part after part.
 #pragma once
 
 #include "zqshared/zqFile.h"
@@ -13,8 +14,8 @@
 #include <string>
 #include <vector>
 
-/// An output stream on an open file descriptor, buffered. The library swallows errors while it finishes a file in its
-/// destructor, so the first failure is also kept and raised again by finish().
+/// An output stream on an open file descriptor, buffered. A failed write raises "Error writing image file ..."; the
+/// first failure is kept, and finish() raises it again.
 class FileOStream : public Imf::OStream
 {
 public:
@@ -25,7 +26,7 @@ public:
     void     seekp(uint64_t pos) override;
     /// Nothing changes once the headers are written.
     void beginChunks() {}
-    /// Writes what is buffered and raises the first failure, also one the library swallowed.
+    /// Writes what is buffered and raises the first failure.
     void finish();
 
 private:
@@ -69,7 +70,7 @@ private:
 /// band of part 1, ..., then the next band), but the file must hold them part after part, as a write of the whole
 /// frame leaves them, so that its bytes do not depend on the memory budget. Part 0's chunks go straight to their
 /// place; the others wait in a spool file beside the target and follow in part order when the file is finished. The
-/// chunk offsets that the library writes into the parts' tables are moved from where it believed each chunk went to
+/// chunk offsets written into the parts' tables are moved from where the writer believed each chunk went to
 /// where it went.
 class PartOrderedOStream : public Imf::OStream
 {
@@ -83,7 +84,7 @@ public:
     /// The headers and the empty chunk tables are written: what follows are chunks.
     void beginChunks();
     /// Moves the spooled chunks into place after part 0's, writes out what is buffered and raises the first failure,
-    /// also one the library swallowed.
+    /// as FileOStream::finish() does.
     void finish();
 
 private:
@@ -94,10 +95,10 @@ private:
         Tables,  ///< the offsets of a part's chunk table
         Done,    ///< nothing more is written
     };
-    /// A chunk as the library wrote it: where it believed it went, and where its bytes are.
+    /// A chunk as it was written: where the writer believed it went, and where its bytes are.
     struct Chunk
     {
-        uint64_t claimed = 0; ///< the position the library gave it
+        uint64_t claimed = 0; ///< the position the writer gave it
         size_t   part = 0;
         uint64_t inPart = 0;  ///< its position among its part's chunks
         size_t   bytes = 0;   ///< its size with its leader (part, first line and data size)
@@ -116,9 +117,9 @@ private:
     zqTempFileBeside             m_spoolFile;
     std::unique_ptr<FileOStream> m_spool;
     std::vector<uint64_t>        m_partBytes; ///< per part, the bytes of its chunks so far
-    std::vector<Chunk>           m_chunks;    ///< in the order written, so by the positions the library gave them
+    std::vector<Chunk>           m_chunks;    ///< in the order written, so by the positions the writer gave them
     Phase                        m_phase = Phase::Headers;
-    uint64_t                     m_position = 0;   ///< where the library believes it writes
+    uint64_t                     m_position = 0;   ///< where the writer believes it writes
     uint64_t                     m_chunkStart = 0; ///< where the first chunk goes
     uint64_t                     m_spooled = 0;    ///< bytes in the spool file
     uint64_t                     m_claimed = 0;    ///< the position the chunk being written was given

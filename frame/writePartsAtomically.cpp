@@ -3,6 +3,7 @@
 
 #include "frame/FrameFile.h"
 #include "frame/OutputStreams.h"
+#include "frame/ZipsChunkWriter.h"
 #include "zqshared/zqFile.h"
 #include "zqshared/zqPath.h"
 #include "zqshared/zqSystem.h"
@@ -28,9 +29,11 @@ namespace {
 constexpr int kLongPathLength = 240;
 constexpr int kVerifyRows = 64;
 
-// Writes every part into stream (a file, or the byte counter of a dry run), a part's rows in the pixels' bands; the
-// parts one after the other when the rows are held or there is only one part, else band after band. The library's
-// exceptions, and the pixels' FrameReadFailure, pass to the caller.
+// Writes every part into stream (a file, or the byte counter of a dry run): the library writes the headers and the
+// tables' room, the tool's writer the chunks and the tables. The lines of every part go in one run when every row is
+// held; otherwise a part's rows go in the pixels' bands, the parts one after the other when there is only one part or
+// partAfterPart says so, else band after band. The library's and the writer's exceptions, and the pixels'
+// FrameReadFailure, pass to the caller.
 template <typename Stream>
 void writeParts(Stream& stream, const std::vector<Imf::Header>& headers, FramePixels& pixels,
                 const std::vector<OutputChannels>& outputs, bool partAfterPart)
@@ -38,23 +41,25 @@ void writeParts(Stream& stream, const std::vector<Imf::Header>& headers, FramePi
     {
         Imf::MultiPartOutputFile output(stream, headers.data(), int(headers.size()), false, Imf::globalThreadCount());
         stream.beginChunks();
-        std::vector<Imf::OutputPart> parts;
-        for (int p = 0; p < int(headers.size()); ++p)
-            parts.emplace_back(output, p);
-        auto writeRows = [&](size_t p, int first, int last) {
-            parts[p].setFrameBuffer(pixels.frameBuffer(outputs[p]));
-            parts[p].writePixels(last - first + 1);
+        ZipsChunkWriter writer(stream, headers, pixels, outputs);
+        auto linesOfEveryPart = [&](int first, int last) {
+            std::vector<PartLines> lines;
+            for (size_t p = 0; p < headers.size(); ++p)
+                lines.push_back(PartLines{p, first, last});
+            return lines;
         };
         // Every part has the same data window.
         const Imath::Box2i& window = headers.front().dataWindow();
-        if (partAfterPart)
-            for (size_t p = 0; p < parts.size(); ++p)
-                pixels.forEachBand(window.min.y, window.max.y, [&](int first, int last) { writeRows(p, first, last); });
+        if (pixels.holdsRows(window.min.y, window.max.y))
+            writer.writeLines(linesOfEveryPart(window.min.y, window.max.y));
+        else if (partAfterPart)
+            for (size_t p = 0; p < headers.size(); ++p)
+                pixels.forEachBand(window.min.y, window.max.y,
+                                   [&](int first, int last) { writer.writeLines({PartLines{p, first, last}}); });
         else
-            pixels.forEachBand(window.min.y, window.max.y, [&](int first, int last) {
-                for (size_t p = 0; p < parts.size(); ++p)
-                    writeRows(p, first, last);
-            });
+            pixels.forEachBand(window.min.y, window.max.y,
+                               [&](int first, int last) { writer.writeLines(linesOfEveryPart(first, last)); });
+        writer.writeTables();
     }
     stream.finish();
 }

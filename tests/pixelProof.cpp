@@ -1,11 +1,15 @@
-// Pixel proof of a rewritten frame: every kept sample equals its input sample, and only empty samples were cut.
+// Pixel proof of a rewritten frame: every kept sample equals its input sample, only empty samples were cut, and the
+// file is byte for byte what the library itself writes for its headers and samples.
 //
 //   pixelProof INPUT OUTPUT     prints "ok", or what is wrong and exits with 1
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
 #include <ImfInputPart.h>
+#include <ImfIO.h>
 #include <ImfMultiPartInputFile.h>
+#include <ImfMultiPartOutputFile.h>
+#include <ImfOutputPart.h>
 #include <ImfThreading.h>
 #include <Imath/half.h>
 
@@ -60,24 +64,107 @@ std::vector<Part> describe(Imf::MultiPartInputFile& file)
     return parts;
 }
 
+// A frame buffer over the rows that the named channels of a part hold (every channel when names is empty).
+Imf::FrameBuffer heldRows(Part& part, const std::set<std::string>& names)
+{
+    Imf::FrameBuffer frameBuffer;
+    for (auto& [name, c] : part)
+        if (names.empty() || names.count(name))
+        {
+            // Every sample goes into a 32-bit cell; half samples fill its first two bytes (little-endian).
+            int64_t width = int64_t(c.window.max.x) - c.window.min.x + 1;
+            char*   origin = reinterpret_cast<char*>(c.bits.data()) - (int64_t(c.top) * width + c.window.min.x) * 4;
+            frameBuffer.insert(name, Imf::Slice(c.type, origin, 4, size_t(4 * width)));
+        }
+    return frameBuffer;
+}
+
 // Reads rows top to bottom of the named channels of a part (every channel when names is empty).
 void readRows(Imf::MultiPartInputFile& file, int p, Part& part, int top, int bottom, const std::set<std::string>& names)
 {
-    Imf::InputPart   input(file, p);
-    Imf::FrameBuffer frameBuffer;
     for (auto& [name, c] : part)
-    {
-        if (!names.empty() && !names.count(name))
-            continue;
-        int64_t width = int64_t(c.window.max.x) - c.window.min.x + 1;
-        c.top = top;
-        c.bits.assign(size_t(width * (int64_t(bottom) - top + 1)), 0);
-        // Every sample goes into a 32-bit cell; half samples fill its first two bytes (little-endian).
-        char* origin = reinterpret_cast<char*>(c.bits.data()) - (int64_t(top) * width + c.window.min.x) * 4;
-        frameBuffer.insert(name, Imf::Slice(c.type, origin, 4, size_t(4 * width)));
-    }
-    input.setFrameBuffer(frameBuffer);
+        if (names.empty() || names.count(name))
+        {
+            c.top = top;
+            c.bits.assign(size_t((int64_t(c.window.max.x) - c.window.min.x + 1) * (int64_t(bottom) - top + 1)), 0);
+        }
+    Imf::InputPart input(file, p);
+    input.setFrameBuffer(heldRows(part, names));
     input.readPixels(top, bottom);
+}
+
+// Rows of at most about 16 Mi cells of the part, so that a frame of any size can be proven.
+int64_t rowsPerBand(const Part& part)
+{
+    const Imath::Box2i& w = part.begin()->second.window;
+    return std::max<int64_t>(1, (int64_t(16) << 20) / ((int64_t(w.max.x) - w.min.x + 1) * int64_t(part.size())));
+}
+
+// An output stream that keeps nothing but compares every write with the file's bytes at the same place; a later write
+// over the same bytes (the chunk tables, written empty first) counts instead.
+class ComparingOStream : public Imf::OStream
+{
+public:
+    explicit ComparingOStream(const char* path) : Imf::OStream(path), m_file(std::fopen(path, "rb")) {}
+    ~ComparingOStream() override
+    {
+        if (m_file)
+            std::fclose(m_file);
+    }
+    void write(const char c[], int n) override
+    {
+        std::vector<char> held(size_t(n), 0);
+        bool same = m_file && fseeko(m_file, off_t(m_position), SEEK_SET) == 0 &&
+                    std::fread(held.data(), 1, size_t(n), m_file) == size_t(n) && std::memcmp(held.data(), c, size_t(n)) == 0;
+        const uint64_t end = m_position + uint64_t(n);
+        for (auto it = m_differing.begin(); it != m_differing.end();)
+            it = it->first < end && it->second > m_position ? m_differing.erase(it) : std::next(it);
+        if (!same)
+            m_differing[m_position] = end;
+        m_position = end;
+        m_end = std::max(m_end, m_position);
+    }
+    uint64_t tellp() override { return m_position; }
+    void     seekp(uint64_t position) override { m_position = position; }
+    /// The first byte where the file differs from what was written, or -1.
+    int64_t difference()
+    {
+        if (!m_file || fseeko(m_file, 0, SEEK_END) != 0 || uint64_t(ftello(m_file)) != m_end)
+            return m_differing.empty() ? int64_t(m_end) : int64_t(m_differing.begin()->first);
+        return m_differing.empty() ? -1 : int64_t(m_differing.begin()->first);
+    }
+
+private:
+    FILE*    m_file;
+    uint64_t m_position = 0, m_end = 0;
+    std::map<uint64_t, uint64_t> m_differing; // the writes that differ: start, end
+};
+
+// Writes the file's headers and samples again with the library, comparing each byte with the file's; the first byte
+// that differs, or -1.
+int64_t firstByteNotTheLibrarys(Imf::MultiPartInputFile& file, const char* path, std::vector<Part>& parts)
+{
+    ComparingOStream         stream(path);
+    std::vector<Imf::Header> headers;
+    for (int p = 0; p < file.parts(); ++p)
+        headers.push_back(file.header(p));
+    {
+        Imf::MultiPartOutputFile written(stream, headers.data(), int(headers.size()));
+        for (size_t p = 0; p < parts.size(); ++p)
+        {
+            Imf::OutputPart     out(written, int(p));
+            const Imath::Box2i& w = headers[p].dataWindow();
+            const int64_t       rows = rowsPerBand(parts[p]);
+            for (int64_t top = w.min.y; top <= w.max.y; top += rows)
+            {
+                int bottom = int(std::min<int64_t>(w.max.y, top + rows - 1));
+                readRows(file, int(p), parts[p], int(top), bottom, {});
+                out.setFrameBuffer(heldRows(parts[p], {}));
+                out.writePixels(bottom - int(top) + 1);
+            }
+        }
+    }
+    return stream.difference();
 }
 
 // The tool's emptiness rule: 0, NaN, infinities, and in a channel whose whole name is "Z" or "normals.Z" or ends in
@@ -150,14 +237,13 @@ int main(int argc, char** argv)
                 if (!matched.count({int(q), channel.first}))
                     return fail("channel \"" + channel.first + "\" of output part " + std::to_string(q) +
                                 " has no input channel");
-        // The samples, in bands of rows of about 64 MiB of input cells, so that a frame of any size can be proven.
+        // The samples, in bands of rows.
         for (size_t p = 0; p < input.size(); ++p)
         {
             if (input[p].empty())
                 continue;
             const Imath::Box2i&          w = input[p].begin()->second.window;
-            int64_t                      rowCells = (int64_t(w.max.x) - w.min.x + 1) * int64_t(input[p].size());
-            int64_t                      rows = std::max<int64_t>(1, (int64_t(16) << 20) / rowCells);
+            const int64_t                rows = rowsPerBand(input[p]);
             std::map<std::string, float> topLeft;
             for (int64_t top = w.min.y; top <= w.max.y; top += rows)
             {
@@ -195,6 +281,19 @@ int main(int argc, char** argv)
     catch (const std::exception& error)
     {
         return fail(std::string("cannot read: ") + error.what());
+    }
+    try
+    {
+        Imf::MultiPartInputFile outputFile(argv[2]);
+        std::vector<Part>       output = describe(outputFile);
+        int64_t                 at = firstByteNotTheLibrarys(outputFile, argv[2], output);
+        if (at >= 0)
+            return fail("the output differs from the library's own write of its headers and samples from byte " +
+                        std::to_string(at));
+    }
+    catch (const std::exception& error)
+    {
+        return fail(std::string("cannot write again: ") + error.what());
     }
     std::printf("ok\n");
     return 0;
