@@ -215,47 +215,85 @@ bool comparesWithTopLeft(const char* channelName)
            (length >= 2 && std::strcmp(channelName + length - 2, ".A") == 0);
 }
 
+/// A band being searched: each task grows a box of its own from the one found before the band.
+struct CropSearch::Pending
+{
+    int32_t                               top = 0, rows = 0;
+    std::vector<Imath::Box2i>             boxes;
+    std::atomic<int32_t>                  next{0};
+    std::unique_ptr<IlmThread::TaskGroup> group;
+};
+
 CropSearch::CropSearch(int32_t height, int32_t width) : m_height(height), m_width(width), m_searchedBottom(height)
 {
 }
 
+CropSearch::~CropSearch()
+{
+    // The tasks of a band still being searched read this search's backgrounds.
+    m_pending.reset();
+}
+
 void CropSearch::addBand(int32_t top, int32_t rows, const std::vector<ChannelBuffer>& buffers)
 {
-    const int32_t bufferCount = int32_t(buffers.size());
-    if (top == m_searchedTop)
-        m_searchedTop = top + rows;
-    else if (top + rows == m_searchedBottom)
-        m_searchedBottom = top;
+    startBand(top, rows, buffers);
+    finishBand();
+}
+
+void CropSearch::startBand(int32_t top, int32_t rows, const std::vector<ChannelBuffer>& buffers)
+{
+    m_pending = std::make_unique<Pending>();
+    m_pending->top = top;
+    m_pending->rows = rows;
     if (top == 0)
     {
         m_backgrounds.clear();
         for (const ChannelBuffer& buffer : buffers)
             m_backgrounds.push_back(firstSampleBits(buffer));
     }
+    const int32_t bufferCount = int32_t(buffers.size());
     if (m_backgrounds.size() != buffers.size() || bufferCount == 0 || m_width <= 0 || rows <= 0)
         return;
     // The window is the union of the channels' boxes, so the channels can be searched on several threads, each
-    // growing a box of its own from the one found so far; small bands are not worth a thread.
+    // growing a box of its own from the one found so far; a small band takes one task.
     int64_t samples = int64_t(m_width) * rows * bufferCount;
-    int     tasks = samples < (int64_t(1) << 20) ? 1 : std::clamp(Imf::globalThreadCount(), 1, int(bufferCount));
-    std::vector<Imath::Box2i> boxes(static_cast<size_t>(tasks), m_box);
-    std::atomic<int32_t>      next{0};
-    auto                      work = [&](Imath::Box2i& own) {
-        for (int32_t b = next++; b < bufferCount; b = next++)
-            growBoxByBuffer(own, buffers[size_t(b)], m_backgrounds[size_t(b)], top, rows);
+    int     threads = Imf::globalThreadCount();
+    int     tasks = samples < (int64_t(1) << 20) ? 1 : std::clamp(threads, 1, int(bufferCount));
+    m_pending->boxes.assign(static_cast<size_t>(tasks), m_box);
+    // The tasks reach the channels through the vector's elements, which stay where they are when the vector itself
+    // is moved.
+    const ChannelBuffer* channels = buffers.data();
+    Pending*             pending = m_pending.get();
+    const uint32_t*      backgrounds = m_backgrounds.data();
+    auto                 work = [=](Imath::Box2i& own) {
+        for (int32_t b = pending->next++; b < bufferCount; b = pending->next++)
+            growBoxByBuffer(own, channels[b], backgrounds[b], top, rows);
     };
-    if (tasks == 1)
-        work(boxes[0]);
-    else
+    if (threads == 0)
     {
-        // On the library's threads, so that --threads bounds the search as it bounds decoding and encoding.
-        IlmThread::TaskGroup group;
-        for (Imath::Box2i& own : boxes)
-            IlmThread::ThreadPool::addGlobalTask(new SearchTask(&group, [&work, &own] { work(own); }));
+        work(m_pending->boxes[0]);
+        return;
     }
-    for (const Imath::Box2i& own : boxes)
+    // On the library's threads, so that --threads bounds the search as it bounds decoding and encoding.
+    m_pending->group = std::make_unique<IlmThread::TaskGroup>();
+    for (Imath::Box2i& own : m_pending->boxes)
+        IlmThread::ThreadPool::addGlobalTask(new SearchTask(m_pending->group.get(), [work, &own] { work(own); }));
+}
+
+void CropSearch::finishBand()
+{
+    if (!m_pending)
+        return;
+    m_pending->group.reset();
+    const int32_t top = m_pending->top, rows = m_pending->rows;
+    if (top == m_searchedTop)
+        m_searchedTop = top + rows;
+    else if (top + rows == m_searchedBottom)
+        m_searchedBottom = top;
+    for (const Imath::Box2i& own : m_pending->boxes)
         if (!own.isEmpty())
             m_box.extendBy(own);
+    m_pending.reset();
 }
 
 bool CropSearch::mayHoldWindowRows(int32_t first, int32_t last) const

@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 /// True when the channel's top-left sample counts as background: names "Z", "normals.Z" and names ending in ".A".
@@ -27,9 +28,18 @@ class CropSearch
 public:
     /// A search over channels of height x width samples.
     CropSearch(int32_t height, int32_t width);
+    CropSearch(const CropSearch&) = delete;
+    CropSearch& operator=(const CropSearch&) = delete;
+    ~CropSearch();
     /// Adds rows top to top + rows - 1 of the frame: one buffer per channel, always in the same order, each width
     /// wide and at least rows high (a buffer without a plane is not searched).
     void addBand(int32_t top, int32_t rows, const std::vector<ChannelBuffer>& buffers);
+    /// Starts adding a band as addBand() does, on the library's threads (in the calling one when the library has
+    /// none), so that the caller can go on, for instance to read the next band. The buffers' planes stay as they are
+    /// until finishBand(), which must come before any other call.
+    void startBand(int32_t top, int32_t rows, const std::vector<ChannelBuffer>& buffers);
+    /// Waits for the band that startBand() started and adds what was found.
+    void finishBand();
     /// False when rows first to last can no longer lie in the window, whatever the bands still to come hold.
     bool mayHoldWindowRows(int32_t first, int32_t last) const;
     /// The non-empty samples found so far (empty when none).
@@ -44,6 +54,8 @@ private:
     int32_t               m_searchedTop = 0;    ///< rows above it have been given
     int32_t               m_searchedBottom = 0; ///< it and the rows below have been given
     std::vector<uint32_t> m_backgrounds; ///< per channel, the bits of its top-left sample
+    struct Pending;
+    std::unique_ptr<Pending> m_pending;   ///< the band being searched
 };
 
 /// True when the window keeps (nearly) everything: minX < 5, minY < 5, maxX > width - 5 and maxY > height - 5.
