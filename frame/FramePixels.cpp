@@ -314,16 +314,28 @@ bool FramePixels::holdsRows(int y0, int y1) const
     return true;
 }
 
-void FramePixels::forEachBand(int y0, int y1, const std::function<void(int first, int last)>& visit)
+void FramePixels::forEachBand(int y0, int y1, const std::function<void(int first, int last)>& visit,
+                              const std::function<void()>& settle)
 {
     const int32_t firstBand = (y0 - m_window.min.y) / m_bandRows, lastBand = (y1 - m_window.min.y) / m_bandRows;
+    int32_t       visited = -1; // the band whose visit may still be at work
+    const auto    settleVisit = [&] {
+        if (visited >= 0 && settle)
+            settle();
+        visited = -1;
+    };
     for (int32_t band = firstBand; band <= lastBand; ++band)
     {
         Slot* slot = slotHolding(band);
         if (!slot)
         {
-            // A band already visited, or one outside the rows, is not wanted again in this pass.
-            slot = &slotFor([&](const Slot& held) { return held.band < band || held.band > lastBand; });
+            // A band already visited, or one outside the rows, is not wanted again in this pass; the band of a visit
+            // still at work gives up its planes only once that visit is done.
+            slot = &slotFor([&](const Slot& held) {
+                return held.band != visited && (held.band < band || held.band > lastBand);
+            });
+            if (slot->band == visited)
+                settleVisit();
             try
             {
                 load(*slot, band);
@@ -334,10 +346,13 @@ void FramePixels::forEachBand(int y0, int y1, const std::function<void(int first
                 throw FrameReadFailure(code, code == MemoryAllocationFailed ? "" : error.what());
             }
         }
+        settleVisit();
         m_current = slot;
         const int top = m_window.min.y + bandTop(band);
         visit(std::max(y0, top), std::min(y1, top + bandRows(band) - 1));
+        visited = band;
     }
+    settleVisit();
     m_current = nullptr;
 }
 

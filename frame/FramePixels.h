@@ -65,8 +65,11 @@ public:
     /// Whether rows y0 to y1 of the data window (in file coordinates) are all held, so that no pass over them reads.
     bool holdsRows(int y0, int y1) const;
     /// Calls visit(first, last) for each band over rows y0 to y1 (file coordinates) from the top, with first and last
-    /// its rows within them, once that band is held. A read that fails throws FrameReadFailure.
-    void forEachBand(int y0, int y1, const std::function<void(int first, int last)>& visit);
+    /// its rows within them, once that band is held. A read that fails throws FrameReadFailure. Where settle is given,
+    /// a visit may leave work going on over its band's rows: the next band is read meanwhile, and settle() is called
+    /// before the next visit, before the band's planes are taken for another, and at the end.
+    void forEachBand(int y0, int y1, const std::function<void(int first, int last)>& visit,
+                     const std::function<void()>& settle = {});
     /// The library's frame buffer over the band that forEachBand() holds for its visit, with the given channels.
     Imf::FrameBuffer frameBuffer(const OutputChannels& channels) const;
     /// Row y (file coordinates) of the given channel of the table, from the data window's first column, when a band

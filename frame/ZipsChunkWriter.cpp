@@ -108,19 +108,32 @@ private:
 class ZipsChunkWriter::Encoding
 {
 public:
-    Encoding(ZipsChunkWriter& writer, const std::vector<std::pair<size_t, int>>& lines, size_t window)
-        : m_writer(writer), m_lines(lines), m_slots(window)
+    Encoding(ZipsChunkWriter& writer, std::vector<std::pair<size_t, int>> lines, size_t window)
+        : m_writer(writer), m_lines(std::move(lines)), m_slots(window)
     {
     }
-
-    /// Encodes and writes every line on the given number of the library's threads; throws the first failure.
-    void run(int threads)
+    /// Stops the threads and waits for them.
+    ~Encoding()
     {
         {
-            IlmThread::TaskGroup group;
-            for (int t = 0; t < threads; ++t)
-                IlmThread::ThreadPool::addGlobalTask(new EncodeTask(&group, [this] { work(); }));
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopped = true;
+            m_room.notify_all();
         }
+        m_group.reset();
+    }
+
+    /// Starts encoding and writing every line on the given number of the library's threads.
+    void start(int threads)
+    {
+        m_group = std::make_unique<IlmThread::TaskGroup>();
+        for (int t = 0; t < threads; ++t)
+            IlmThread::ThreadPool::addGlobalTask(new EncodeTask(m_group.get(), [this] { work(); }));
+    }
+    /// Waits until every line is written; throws the first failure.
+    void finish()
+    {
+        m_group.reset();
         if (!m_failure.empty())
             throw Iex::IoExc(m_failure);
     }
@@ -209,7 +222,7 @@ private:
     }
 
     ZipsChunkWriter&                           m_writer;
-    const std::vector<std::pair<size_t, int>>& m_lines;
+    const std::vector<std::pair<size_t, int>>  m_lines;
     std::vector<Slot>                          m_slots;
     std::mutex                                 m_mutex;
     std::condition_variable                    m_room; ///< a slot is free, or the encoding stops
@@ -219,6 +232,7 @@ private:
     bool                                       m_writing = false; ///< a thread writes lines
     bool                                       m_stopped = false;
     std::string                                m_failure;
+    std::unique_ptr<IlmThread::TaskGroup>      m_group;
 };
 
 int64_t zipsWriterBytes(int threads, int64_t lineBytes)
@@ -332,7 +346,15 @@ void ZipsChunkWriter::writeChunk(size_t p, int y, const std::vector<char>& chunk
     m_stream.write(chunk.data(), int(chunk.size()));
 }
 
+ZipsChunkWriter::~ZipsChunkWriter() = default;
+
 void ZipsChunkWriter::writeLines(const std::vector<PartLines>& ranges)
+{
+    startLines(ranges);
+    finishLines();
+}
+
+void ZipsChunkWriter::startLines(const std::vector<PartLines>& ranges)
 {
     std::vector<std::pair<size_t, int>> lines;
     for (const PartLines& range : ranges)
@@ -355,7 +377,17 @@ void ZipsChunkWriter::writeLines(const std::vector<PartLines>& ranges)
     size_t longest = 1;
     for (const Part& part : m_parts)
         longest = std::max(longest, part.lineBytes);
-    Encoding(*this, lines, std::min(lines.size(), std::max(size_t(3 * threads), kEncodedBytes / longest))).run(threads);
+    const size_t window = std::min(lines.size(), std::max(size_t(3 * threads), kEncodedBytes / longest));
+    m_encoding = std::make_unique<Encoding>(*this, std::move(lines), window);
+    m_encoding->start(threads);
+}
+
+void ZipsChunkWriter::finishLines()
+{
+    if (!m_encoding)
+        return;
+    std::unique_ptr<Encoding> encoding = std::move(m_encoding);
+    encoding->finish();
 }
 
 void ZipsChunkWriter::writeTables()

@@ -8,6 +8,7 @@
 #include <ImfIO.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 /// The most memory a writer on the given number of threads takes for lines of up to lineBytes: the lines being encoded
@@ -36,9 +37,20 @@ public:
     ZipsChunkWriter(Imf::OStream& stream, const std::vector<Imf::Header>& headers, const FramePixels& pixels,
                     const std::vector<OutputChannels>& outputs);
 
+    ZipsChunkWriter(const ZipsChunkWriter&) = delete;
+    ZipsChunkWriter& operator=(const ZipsChunkWriter&) = delete;
+    /// Stops and waits for lines still being encoded.
+    ~ZipsChunkWriter();
+
     /// Encodes and writes the lines, range after range, all of whose rows the pixels must hold. The stream's and the
     /// encoder's exceptions pass to the caller.
     void writeLines(const std::vector<PartLines>& ranges);
+    /// Starts writing the lines as writeLines() does, on the library's threads (in the calling one when the library
+    /// has none), so that the caller can go on, for instance to read the next band; the rows stay held and the
+    /// stream untouched by the caller until finishLines(), which must come before any other call.
+    void startLines(const std::vector<PartLines>& ranges);
+    /// Waits until the lines that startLines() started are written; throws the first failure.
+    void finishLines();
     /// Writes every part's chunk table, once every line is written.
     void writeTables();
 
@@ -66,8 +78,10 @@ private:
     /// Writes a chunk of line y of part p that encodeLine() made.
     void writeChunk(size_t p, int y, const std::vector<char>& chunk);
 
-    Imf::OStream&      m_stream;
-    const FramePixels& m_pixels;
-    std::vector<Part>  m_parts;
-    bool               m_multiPart = false;
+    Imf::OStream&             m_stream;
+    const FramePixels&        m_pixels;
+    std::vector<Part>         m_parts;
+    bool                      m_multiPart = false;
+    std::unique_ptr<Encoding> m_encoding; ///< the lines being written
+
 };

@@ -168,7 +168,9 @@ exr_result_t unpackZipChunk(exr_decode_pipeline_t* decode)
 exr_result_t unpackChunk(exr_decode_pipeline_t* decode)
 {
     const uint8_t* samples = static_cast<const uint8_t*>(decode->unpacked_buffer);
-    if (!samples && decode->chunk.unpacked_size > 0)
+    // The samples lie in a buffer of the unpacked size, or where Core read a chunk stored as it is.
+    const size_t held = samples == decode->packed_buffer ? decode->packed_alloc_size : decode->unpacked_alloc_size;
+    if (decode->chunk.unpacked_size > 0 && (!samples || held < decode->chunk.unpacked_size))
         return EXR_ERR_CORRUPT_CHUNK;
     return forEachChannelLine(*decode, [&](uint8_t* line, uint64_t offset, size_t bytes) {
         if (line)

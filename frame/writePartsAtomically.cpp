@@ -32,8 +32,8 @@ constexpr int kVerifyRows = 64;
 // Writes every part into stream (a file, or the byte counter of a dry run): the library writes the headers and the
 // tables' room, the tool's writer the chunks and the tables. The lines of every part go in one run when every row is
 // held; otherwise a part's rows go in the pixels' bands, the parts one after the other when there is only one part or
-// partAfterPart says so, else band after band. The library's and the writer's exceptions, and the pixels'
-// FrameReadFailure, pass to the caller.
+// partAfterPart says so, else band after band, each band's lines encoded while the next band is read. The library's
+// and the writer's exceptions, and the pixels' FrameReadFailure, pass to the caller.
 template <typename Stream>
 void writeParts(Stream& stream, const std::vector<Imf::Header>& headers, FramePixels& pixels,
                 const std::vector<OutputChannels>& outputs, bool partAfterPart)
@@ -54,11 +54,14 @@ void writeParts(Stream& stream, const std::vector<Imf::Header>& headers, FramePi
             writer.writeLines(linesOfEveryPart(window.min.y, window.max.y));
         else if (partAfterPart)
             for (size_t p = 0; p < headers.size(); ++p)
-                pixels.forEachBand(window.min.y, window.max.y,
-                                   [&](int first, int last) { writer.writeLines({PartLines{p, first, last}}); });
+                pixels.forEachBand(
+                    window.min.y, window.max.y,
+                    [&](int first, int last) { writer.startLines({PartLines{p, first, last}}); },
+                    [&] { writer.finishLines(); });
         else
-            pixels.forEachBand(window.min.y, window.max.y,
-                               [&](int first, int last) { writer.writeLines(linesOfEveryPart(first, last)); });
+            pixels.forEachBand(
+                window.min.y, window.max.y, [&](int first, int last) { writer.startLines(linesOfEveryPart(first, last)); },
+                [&] { writer.finishLines(); });
         writer.writeTables();
     }
     stream.finish();
