@@ -121,19 +121,6 @@ void* allocateScratch(size_t bytes)
     return block + kBlockHeader;
 }
 
-void freeScratch(void* pointer);
-
-// The same allocator for the buffers of a decoding pipeline, which the tool's own steps use too.
-void* allocatePipelineBuffer(exr_transcoding_pipeline_buffer_id_t, size_t bytes)
-{
-    return allocateScratch(bytes);
-}
-
-void freePipelineBuffer(exr_transcoding_pipeline_buffer_id_t, void* pointer)
-{
-    freeScratch(pointer);
-}
-
 void freeScratch(void* pointer)
 {
     if (!pointer)
@@ -144,6 +131,17 @@ void freeScratch(void* pointer)
     g_scratchInUse.fetch_sub(size);
     if (!g_kept.keep(block, size))
         std::free(block);
+}
+
+// The same allocator for the buffers of a decoding pipeline, which the tool's own steps use too.
+void* allocatePipelineBuffer(exr_transcoding_pipeline_buffer_id_t, size_t bytes)
+{
+    return allocateScratch(bytes);
+}
+
+void freePipelineBuffer(exr_transcoding_pipeline_buffer_id_t, void* pointer)
+{
+    freeScratch(pointer);
 }
 
 int64_t readForCore(exr_const_context_t, void* userdata, void* buffer, uint64_t bytes, uint64_t offset,
@@ -291,14 +289,19 @@ private:
     bool               m_failed = false;
 };
 
-/// Core's context on the open file, made when a part is first decoded through it.
+/// Core's contexts on the open file, made when a part is first read: one that rebuilds a broken chunk table as the
+/// library does for an incomplete one, and one that takes each chunk where the table says, as the library takes
+/// every chunk of a table without empty entries.
 struct FrameFile::CoreReader
 {
     exr_context_t context = nullptr;
+    exr_context_t tableAsWritten = nullptr;
     ~CoreReader()
     {
         if (context)
             exr_finish(&context);
+        if (tableAsWritten)
+            exr_finish(&tableAsWritten);
     }
 };
 
@@ -433,14 +436,14 @@ struct DecodeResult
     int64_t      chunk = -1;
 };
 
-// Decodes one chunk with the pipeline (made on first use); Core's refusal, or EXR_ERR_CORRUPT_CHUNK for a chunk
-// without data or one that does not cover exactly its rectangle of the planes.
-exr_result_t decodeChunk(exr_context_t context, int part, const PartLayout& layout, int64_t chunk,
-                         exr_decode_pipeline_t& decoder, bool& started)
+// Reads the leader of the layout's chunk into info and checks it: Core's refusal, or EXR_ERR_CORRUPT_CHUNK for a chunk
+// without data or one that does not cover exactly its rectangle of the planes; row and column are its first line and
+// column in the planes.
+exr_result_t checkChunk(exr_context_t context, int part, const PartLayout& layout, int64_t chunk,
+                        exr_chunk_info_t& info, int64_t& row, int64_t& column)
 {
-    exr_chunk_info_t info;
-    int64_t          x0 = layout.minX, y0 = 0;
-    exr_result_t     result;
+    int64_t      x0 = layout.minX, y0 = 0;
+    exr_result_t result;
     if (layout.tiled)
     {
         int64_t tileX = chunk % layout.tilesAcross, tileY = chunk / layout.tilesAcross;
@@ -463,13 +466,25 @@ exr_result_t decodeChunk(exr_context_t context, int part, const PartLayout& layo
         (info.compression == EXR_COMPRESSION_NONE && info.packed_size != info.unpacked_size))
         return EXR_ERR_CORRUPT_CHUNK;
     // The chunk covers exactly its rectangle of the data window, so that the chunks together write every sample once.
-    int64_t column = x0 - layout.minX, line = y0 - layout.minY;
-    int64_t width = layout.tiled ? std::min(layout.tileWidth, layout.width - column) : layout.width;
-    int64_t height = std::min(layout.chunkLines, layout.height - line);
+    column = x0 - layout.minX;
+    const int64_t line = y0 - layout.minY;
+    int64_t       width = layout.tiled ? std::min(layout.tileWidth, layout.width - column) : layout.width;
+    int64_t       height = std::min(layout.chunkLines, layout.height - line);
     if (info.width != width || info.height != height || width <= 0 || height <= 0)
         return EXR_ERR_CORRUPT_CHUNK;
-    int64_t row = line - layout.planeTop; // the chunk's first line in the planes, never negative for a chunk read
+    row = line - layout.planeTop; // never negative for a chunk read
+    return EXR_ERR_SUCCESS;
+}
 
+// Decodes one chunk with the pipeline (made on first use); checkChunk()'s refusal, or Core's.
+exr_result_t decodeChunk(exr_context_t context, int part, const PartLayout& layout, int64_t chunk,
+                         exr_decode_pipeline_t& decoder, bool& started)
+{
+    exr_chunk_info_t info;
+    int64_t          row = 0, column = 0;
+    exr_result_t     result = checkChunk(context, part, layout, chunk, info, row, column);
+    if (result != EXR_ERR_SUCCESS)
+        return result;
     result = started ? exr_decoding_update(context, part, &info, &decoder)
                      : exr_decoding_initialize(context, part, &info, &decoder);
     if (result != EXR_ERR_SUCCESS)
@@ -592,6 +607,20 @@ DecodeResult decodeWithCore(exr_context_t context, int part, const PartLayout& l
     return DecodeResult{state.firstError, state.failedChunk};
 }
 
+// The first of the layout's chunks that checkChunk() refuses, in offset-table order, and its refusal.
+DecodeResult checkChunks(exr_context_t context, int part, const PartLayout& layout)
+{
+    for (int64_t chunk = layout.firstChunk; chunk < layout.endChunk; ++chunk)
+    {
+        exr_chunk_info_t info;
+        int64_t          row = 0, column = 0;
+        exr_result_t     result = checkChunk(context, part, layout, chunk, info, row, column);
+        if (result != EXR_ERR_SUCCESS)
+            return DecodeResult{result, chunk};
+    }
+    return DecodeResult{};
+}
+
 } // namespace
 
 namespace {
@@ -674,29 +703,35 @@ void FrameFile::setDecodeLimits(int tasks, int64_t bytes)
 void FrameFile::readRows(int part, int y0, int y1, const std::vector<PlaneTarget>& targets)
 {
     const Imf::Header& header = m_library->header(part);
-    if (coreDecodes(header.compression()))
+    const bool byCore = coreDecodes(header.compression());
+    if (!m_core)
+        m_core = std::make_unique<CoreReader>();
+    exr_context_t& context = byCore ? m_core->context : m_core->tableAsWritten;
+    if (!context)
     {
-        if (!m_core)
+        exr_context_initializer_t init = EXR_DEFAULT_CONTEXT_INITIALIZER;
+        init.error_handler_fn = quietErrors;
+        init.alloc_fn = allocateScratch;
+        init.free_fn = freeScratch;
+        init.user_data = &m_file;
+        init.read_fn = readForCore;
+        init.size_fn = sizeForCore;
+        init.flags = byCore ? 0 : EXR_CONTEXT_FLAG_DISABLE_CHUNK_RECONSTRUCTION;
+        if (exr_start_read(&context, m_stream->fileName(), &init) != EXR_ERR_SUCCESS)
+            context = nullptr;
+    }
+    int        parts = 0;
+    PartLayout layout;
+    if (context && exr_get_count(context, &parts) == EXR_ERR_SUCCESS && parts == m_library->parts() &&
+        describePart(context, part, header, y0, y1, targets, layout))
+    {
+        // The chunks the library decodes are checked first, where the table says they are: the library takes a
+        // chunk without data, or one the table places inside another, for one whose samples come from whatever its
+        // buffers held before.
+        DecodeResult decoded = byCore ? decodeWithCore(context, part, layout, m_decodeTasks, m_scratchLimit)
+                                      : checkChunks(context, part, layout);
+        if (decoded.result != EXR_ERR_SUCCESS)
         {
-            m_core = std::make_unique<CoreReader>();
-            exr_context_initializer_t init = EXR_DEFAULT_CONTEXT_INITIALIZER;
-            init.error_handler_fn = quietErrors;
-            init.alloc_fn = allocateScratch;
-            init.free_fn = freeScratch;
-            init.user_data = &m_file;
-            init.read_fn = readForCore;
-            init.size_fn = sizeForCore;
-            if (exr_start_read(&m_core->context, m_stream->fileName(), &init) != EXR_ERR_SUCCESS)
-                m_core->context = nullptr;
-        }
-        int        parts = 0;
-        PartLayout layout;
-        if (m_core->context && exr_get_count(m_core->context, &parts) == EXR_ERR_SUCCESS &&
-            parts == m_library->parts() && describePart(m_core->context, part, header, y0, y1, targets, layout))
-        {
-            DecodeResult decoded = decodeWithCore(m_core->context, part, layout, m_decodeTasks, m_scratchLimit);
-            if (decoded.result == EXR_ERR_SUCCESS)
-                return;
             // A chunk Core refuses is damaged. The library's read of its lines names the damage in its own words
             // where it sees it; where it does not (it may rebuild a broken chunk table, or take a chunk without data
             // for one whose samples it never writes), the frame still counts as damaged. Only that chunk's lines are
@@ -708,6 +743,8 @@ void FrameFile::readRows(int part, int y0, int y1, const std::vector<PlaneTarget
             THROW(Iex::InputExc, "Error reading pixel data from image file \"" << m_stream->fileName() << "\". "
                                      << exr_get_default_error_message(decoded.result) << ".");
         }
+        if (byCore)
+            return;
     }
     // The library reads what Core does not decode.
     readWithTheLibrary(*m_library, part, y0, y1, targets);
