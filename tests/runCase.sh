@@ -28,7 +28,8 @@
 # The reference shows each run (its banner as <banner> when it is the one of --help), then "files": every file and
 # empty directory left, its mode and whether it is unchanged, written or a copy of an input (the mode-644 files that
 # are unchanged or written named on one line each, after the others), then "proof ok:" with the written frames that
-# hold every sample of their input (pixelProof; those of mode 644 are not named as written again; a frame that fails
+# hold every sample of their input and are byte for byte the library's own write of their headers and samples
+# (pixelProof; those of mode 644 are not named as written again; a frame that fails
 # gets a line of its own), then the dumps and checks in their order. Input frames get a fixed old modification time.
 # A case that wrote a frame must show the same again with --verify added to every run. ZQ_UPDATE_REFS=1 rewrites
 # the reference instead of comparing. Masked: the case directory as $DIR, the host name as <host> (with ZQ_WINDOWS=1
