@@ -91,7 +91,8 @@ void putInt(char* at, int32_t value)
 class EncodeTask : public IlmThread::Task
 {
 public:
-    EncodeTask(IlmThread::TaskGroup* group, std::function<void()> work) : IlmThread::Task(group), m_work(std::move(work))
+    EncodeTask(IlmThread::TaskGroup* group, std::function<void()> work)
+        : IlmThread::Task(group), m_work(std::move(work))
     {
     }
     void execute() override { m_work(); }
@@ -162,7 +163,8 @@ private:
             const size_t line = m_next++;
             Slot&        slot = m_slots[line % m_slots.size()];
             lock.unlock();
-            std::string failure = guarded([&] { m_writer.encodeLine(m_lines[line].first, m_lines[line].second, slot.chunk, packed); });
+            const std::string failure =
+                guarded([&] { m_writer.encodeLine(m_lines[line].first, m_lines[line].second, slot.chunk, packed); });
             lock.lock();
             slot.ready = failure.empty();
             fail(failure);
@@ -180,7 +182,8 @@ private:
             const size_t line = m_written;
             Slot&        slot = m_slots[line % m_slots.size()];
             lock.unlock();
-            std::string failure = guarded([&] { m_writer.writeChunk(m_lines[line].first, m_lines[line].second, slot.chunk); });
+            const std::string failure =
+                guarded([&] { m_writer.writeChunk(m_lines[line].first, m_lines[line].second, slot.chunk); });
             lock.lock();
             fail(failure);
             slot.ready = false;
@@ -372,8 +375,8 @@ void ZipsChunkWriter::startLines(const std::vector<PartLines>& ranges)
         return;
     }
     // The encoded lines waiting to be written take up to a few megabytes, so that the other threads go on encoding
-    // while one writes out the file stream's buffer (a megabyte, which takes the kernel about a millisecond to take in),
-    // and at least three lines per thread.
+    // while one writes out the file stream's buffer (a megabyte, which the kernel takes about a millisecond to take
+    // in), and at least three lines per thread.
     size_t longest = 1;
     for (const Part& part : m_parts)
         longest = std::max(longest, part.lineBytes);

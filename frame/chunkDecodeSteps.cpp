@@ -82,7 +82,8 @@ bool channelsFillChunk(const exr_decode_pipeline_t& decode)
     for (int c = 0; c < decode.channel_count; ++c)
     {
         const exr_coding_channel_info_t& channel = decode.channels[c];
-        if (channel.width < 0 || channel.height < 0 || (channel.bytes_per_element != 2 && channel.bytes_per_element != 4))
+        if (channel.width < 0 || channel.height < 0 ||
+            (channel.bytes_per_element != 2 && channel.bytes_per_element != 4))
             return false;
         if (channel.decode_to_ptr &&
             (channel.width != decode.chunk.width || channel.height != decode.chunk.height ||
@@ -142,8 +143,8 @@ exr_result_t undoZipChunk(exr_decode_pipeline_t* decode)
         decode->scratch_alloc_size_1 = size_t(unpacked);
     }
     uLongf size = uLongf(unpacked);
-    if (uncompress(static_cast<Bytef*>(decode->scratch_buffer_1), &size, static_cast<const Bytef*>(decode->packed_buffer),
-                   uLong(packed)) != Z_OK ||
+    const Bytef* compressed = static_cast<const Bytef*>(decode->packed_buffer);
+    if (uncompress(static_cast<Bytef*>(decode->scratch_buffer_1), &size, compressed, uLong(packed)) != Z_OK ||
         size != unpacked)
         return EXR_ERR_CORRUPT_CHUNK;
     undoPredictor(static_cast<uint8_t*>(decode->scratch_buffer_1), size_t(unpacked));

@@ -113,9 +113,12 @@ public:
     }
     void write(const char c[], int n) override
     {
+        if (n <= 0)
+            return;
         std::vector<char> held(size_t(n), 0);
         bool same = m_file && fseeko(m_file, off_t(m_position), SEEK_SET) == 0 &&
-                    std::fread(held.data(), 1, size_t(n), m_file) == size_t(n) && std::memcmp(held.data(), c, size_t(n)) == 0;
+                    std::fread(held.data(), 1, size_t(n), m_file) == size_t(n) &&
+                    std::memcmp(held.data(), c, size_t(n)) == 0;
         const uint64_t end = m_position + uint64_t(n);
         for (auto it = m_differing.begin(); it != m_differing.end();)
             it = it->first < end && it->second > m_position ? m_differing.erase(it) : std::next(it);
