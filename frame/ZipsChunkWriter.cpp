@@ -8,6 +8,9 @@
 // when they are fewer than the line's, else the line as it is.
 #include "frame/ZipsChunkWriter.h"
 
+#include "frame/FunctionTask.h"
+#include "frame/zipByteOrder.h"
+
 #include <Iex.h>
 #include <IlmThreadPool.h>
 #include <ImfChannelList.h>
@@ -25,11 +28,6 @@
 #include <stdexcept>
 #include <string>
 
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define ZQ_HAVE_SSE2 1
-#endif
-
 namespace {
 
 // The bytes of encoded lines that may wait to be written.
@@ -37,69 +35,12 @@ constexpr size_t kEncodedBytes = size_t(2) << 20;
 // The file stream's buffer.
 constexpr int64_t kStreamBufferBytes = int64_t(1) << 20;
 
-// Splits size bytes (an even number) into their even bytes at evens and their odd bytes at odds.
-void splitEvenAndOdd(const char* bytes, size_t size, char* evens, char* odds)
+// Puts the low bytes of value at at, little-endian, as the file holds its numbers.
+void putLittleEndian(char* at, uint64_t value, int bytes)
 {
-    size_t i = 0;
-#ifdef ZQ_HAVE_SSE2
-    const __m128i low = _mm_set1_epi16(0x00ff);
-    for (; i + 32 <= size; i += 32)
-    {
-        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 16));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(evens + i / 2),
-                         _mm_packus_epi16(_mm_and_si128(a, low), _mm_and_si128(b, low)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(odds + i / 2),
-                         _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8)));
-    }
-#endif
-    for (; i < size; i += 2)
-    {
-        evens[i / 2] = bytes[i];
-        odds[i / 2] = bytes[i + 1];
-    }
+    for (int i = 0; i < bytes; ++i)
+        at[i] = char(value >> (8 * i));
 }
-
-// Replaces each byte after the first by its difference from the byte before it, plus 128; from the last byte down,
-// so that every difference is taken from bytes not yet replaced.
-void predict(char* buffer, size_t size)
-{
-    uint8_t* bytes = reinterpret_cast<uint8_t*>(buffer);
-    size_t   end = size; // the bytes from end on are replaced
-#ifdef ZQ_HAVE_SSE2
-    const __m128i bias = _mm_set1_epi8(-128);
-    for (; end >= 17; end -= 16)
-    {
-        __m128i current = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + end - 16));
-        __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + end - 17));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + end - 16),
-                         _mm_add_epi8(_mm_sub_epi8(current, before), bias));
-    }
-#endif
-    for (; end > 1; --end)
-        bytes[end - 1] = uint8_t(bytes[end - 1] - bytes[end - 2] + 128);
-}
-
-void putInt(char* at, int32_t value)
-{
-    const uint32_t bits = uint32_t(value);
-    for (int i = 0; i < 4; ++i)
-        at[i] = char(bits >> (8 * i));
-}
-
-// The work of one of the library's threads.
-class EncodeTask : public IlmThread::Task
-{
-public:
-    EncodeTask(IlmThread::TaskGroup* group, std::function<void()> work)
-        : IlmThread::Task(group), m_work(std::move(work))
-    {
-    }
-    void execute() override { m_work(); }
-
-private:
-    std::function<void()> m_work;
-};
 
 } // namespace
 
@@ -129,7 +70,7 @@ public:
     {
         m_group = std::make_unique<IlmThread::TaskGroup>();
         for (int t = 0; t < threads; ++t)
-            IlmThread::ThreadPool::addGlobalTask(new EncodeTask(m_group.get(), [this] { work(); }));
+            IlmThread::ThreadPool::addGlobalTask(new FunctionTask(m_group.get(), [this] { work(); }));
     }
     /// Waits until every line is written; throws the first failure.
     void finish()
@@ -243,7 +184,8 @@ int64_t zipsWriterBytes(int threads, int64_t lineBytes)
     // A line being encoded and three encoded ones per thread, the encoded bytes' share beside them where that is
     // more, and the file stream's buffer.
     const int64_t lines = 4 * int64_t(std::max(threads, 1));
-    if (lineBytes < 0 || lineBytes > (std::numeric_limits<int64_t>::max() - 2 * kStreamBufferBytes) / lines)
+    if (lineBytes < 0 ||
+        lineBytes > (std::numeric_limits<int64_t>::max() - int64_t(kEncodedBytes) - kStreamBufferBytes) / lines)
         return std::numeric_limits<int64_t>::max();
     return lines * lineBytes + int64_t(kEncodedBytes) + kStreamBufferBytes;
 }
@@ -309,10 +251,12 @@ void ZipsChunkWriter::encodeLine(size_t p, int y, std::vector<char>& chunk, std:
         const char* row = m_pixels.heldRow(channel.channel, y);
         if (!row)
             throw std::logic_error("A rewritten line is not held.");
-        splitEvenAndOdd(row + channel.offset, channel.bytes, packed.data() + at / 2, packed.data() + raw / 2 + at / 2);
+        uint8_t* halves = reinterpret_cast<uint8_t*>(packed.data());
+        splitEvenAndOdd(reinterpret_cast<const uint8_t*>(row + channel.offset), channel.bytes, halves + at / 2,
+                        halves + raw / 2 + at / 2);
         at += channel.bytes;
     }
-    predict(packed.data(), raw);
+    predict(reinterpret_cast<uint8_t*>(packed.data()), raw);
 
     uLongf room = uLongf(int(std::ceil(int(raw) * 1.01)) + 100);
     chunk.resize(leader + room);
@@ -335,11 +279,11 @@ void ZipsChunkWriter::encodeLine(size_t p, int y, std::vector<char>& chunk, std:
     char* field = chunk.data();
     if (m_multiPart)
     {
-        putInt(field, int32_t(p));
+        putLittleEndian(field, p, 4);
         field += 4;
     }
-    putInt(field, y);
-    putInt(field + 4, int32_t(data));
+    putLittleEndian(field, uint32_t(y), 4);
+    putLittleEndian(field + 4, data, 4);
 }
 
 void ZipsChunkWriter::writeChunk(size_t p, int y, const std::vector<char>& chunk)
@@ -398,14 +342,11 @@ void ZipsChunkWriter::writeTables()
     const uint64_t end = m_stream.tellp();
     for (const Part& part : m_parts)
     {
+        std::vector<char> table(part.offsets.size() * 8);
+        for (size_t entry = 0; entry < part.offsets.size(); ++entry)
+            putLittleEndian(table.data() + entry * 8, part.offsets[entry], 8);
         m_stream.seekp(part.table);
-        for (uint64_t offset : part.offsets)
-        {
-            char entry[8];
-            for (int i = 0; i < 8; ++i)
-                entry[i] = char(offset >> (8 * i));
-            m_stream.write(entry, 8);
-        }
+        m_stream.write(table.data(), int(table.size()));
         m_stream.seekp(end);
     }
 }

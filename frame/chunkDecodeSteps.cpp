@@ -1,16 +1,13 @@
 // Steps of Core's decoding pipeline that the tool takes itself: ZIP's decompression and the unpacking into planes.
 #include "frame/chunkDecodeSteps.h"
 
+#include "frame/zipByteOrder.h"
+
 #include <zlib.h>
 
 #include <climits>
 #include <cstdint>
 #include <cstring>
-
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define ZQ_HAVE_SSE2 1
-#endif
 
 // The file's samples are little-endian, and are copied as they are.
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
@@ -18,61 +15,6 @@
 #endif
 
 namespace {
-
-// Undoes ZIP's predictor in place: each byte after the first is the previous byte plus its difference, less 128.
-void undoPredictor(uint8_t* bytes, size_t size)
-{
-    if (size == 0)
-        return;
-    size_t i = 1;
-    uint8_t previous = bytes[0];
-#ifdef ZQ_HAVE_SSE2
-    const __m128i bias = _mm_set1_epi8(-128);
-    __m128i       carry = _mm_set1_epi8(char(previous));
-    for (; i + 16 <= size; i += 16)
-    {
-        // A running sum of the 16 differences, in four shifted additions, plus the byte before them.
-        __m128i d = _mm_add_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i)), bias);
-        d = _mm_add_epi8(d, _mm_slli_si128(d, 1));
-        d = _mm_add_epi8(d, _mm_slli_si128(d, 2));
-        d = _mm_add_epi8(d, _mm_slli_si128(d, 4));
-        d = _mm_add_epi8(d, _mm_slli_si128(d, 8));
-        d = _mm_add_epi8(d, carry);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + i), d);
-        // The last byte, in every lane.
-        __m128i last = _mm_srli_si128(d, 15);
-        last = _mm_unpacklo_epi8(last, last);
-        last = _mm_unpacklo_epi16(last, last);
-        carry = _mm_shuffle_epi32(last, 0);
-    }
-    previous = bytes[i - 1];
-#endif
-    for (; i < size; ++i)
-    {
-        previous = uint8_t(previous + bytes[i] - 128);
-        bytes[i] = previous;
-    }
-}
-
-// Writes size bytes (an even number) taking turns from first and second: first[0], second[0], first[1], ...
-void interleave(uint8_t* out, const uint8_t* first, const uint8_t* second, size_t size)
-{
-    size_t i = 0;
-#ifdef ZQ_HAVE_SSE2
-    for (; i + 32 <= size; i += 32)
-    {
-        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(first + i / 2));
-        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(second + i / 2));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(a, b));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 16), _mm_unpackhi_epi8(a, b));
-    }
-#endif
-    for (; i < size; i += 2)
-    {
-        out[i] = first[i / 2];
-        out[i + 1] = second[i / 2];
-    }
-}
 
 // The bytes of the chunk's samples as its channels lay them out; false when they are not the chunk's unpacked size
 // or a channel is of another size than the chunk.
@@ -147,7 +89,7 @@ exr_result_t undoZipChunk(exr_decode_pipeline_t* decode)
     if (uncompress(static_cast<Bytef*>(decode->scratch_buffer_1), &size, compressed, uLong(packed)) != Z_OK ||
         size != unpacked)
         return EXR_ERR_CORRUPT_CHUNK;
-    undoPredictor(static_cast<uint8_t*>(decode->scratch_buffer_1), size_t(unpacked));
+    undoPredict(static_cast<uint8_t*>(decode->scratch_buffer_1), size_t(unpacked));
     return EXR_ERR_SUCCESS;
 }
 

@@ -6,6 +6,8 @@
 // the sample bits, which for non-zero finite values is the same as comparing the values as floats.
 #include "frame/findCropWindow.h"
 
+#include "frame/FunctionTask.h"
+
 #include <IlmThreadPool.h>
 #include <ImfThreading.h>
 
@@ -195,17 +197,6 @@ uint32_t firstSampleBits(const ChannelBuffer& buffer)
     return bits;
 }
 
-/// One thread's share of the search.
-class SearchTask : public IlmThread::Task
-{
-public:
-    SearchTask(IlmThread::TaskGroup* group, std::function<void()> work) : IlmThread::Task(group), m_work(std::move(work)) {}
-    void execute() override { m_work(); }
-
-private:
-    std::function<void()> m_work;
-};
-
 } // namespace
 
 bool comparesWithTopLeft(const char* channelName)
@@ -277,7 +268,7 @@ void CropSearch::startBand(int32_t top, int32_t rows, const std::vector<ChannelB
     // On the library's threads, so that --threads bounds the search as it bounds decoding and encoding.
     m_pending->group = std::make_unique<IlmThread::TaskGroup>();
     for (Imath::Box2i& own : m_pending->boxes)
-        IlmThread::ThreadPool::addGlobalTask(new SearchTask(m_pending->group.get(), [work, &own] { work(own); }));
+        IlmThread::ThreadPool::addGlobalTask(new FunctionTask(m_pending->group.get(), [work, &own] { work(own); }));
 }
 
 void CropSearch::finishBand()
