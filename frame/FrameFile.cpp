@@ -173,8 +173,9 @@ bool coreDecodes(Imf::Compression compression)
     case Imf::ZIP_COMPRESSION:
     case Imf::PXR24_COMPRESSION:
     case Imf::B44_COMPRESSION:
+    case Imf::PIZ_COMPRESSION: // through the tool's own decoding step
     case Imf::B44A_COMPRESSION: return true;
-    default: return false; // PIZ decodes no faster in Core 3.1, DWAA and DWAB not at all
+    default: return false; // DWAA and DWAB: Core 3.1 does not decode them
     }
 }
 
@@ -515,15 +516,20 @@ exr_result_t decodeChunk(exr_context_t context, int part, const PartLayout& layo
         channel.user_line_stride = int32_t(size_t(layout.width) * plane.sampleBytes);
     }
     result = exr_decoding_choose_default_routines(context, part, &decoder);
-    // Core's unpacking goes sample by sample when the channels differ in size, and its ZIP step undoes the predictor a
-    // byte at a time; the tool's own steps do the same work a line at a time. (An uncompressed chunk read straight
-    // into the planes has no unpacking step.)
+    // Core's unpacking goes sample by sample when the channels differ in size, its ZIP step undoes the predictor a byte
+    // at a time and its PIZ step reads the code a byte at a time; the tool's own steps do the same work faster. (An
+    // uncompressed chunk read straight into the planes has no unpacking step.)
     if (result == EXR_ERR_SUCCESS && decoder.unpack_and_convert_fn)
     {
         if (info.compression == EXR_COMPRESSION_ZIP || info.compression == EXR_COMPRESSION_ZIPS)
         {
             decoder.decompress_fn = undoZipChunk;
             decoder.unpack_and_convert_fn = unpackZipChunk;
+        }
+        else if (info.compression == EXR_COMPRESSION_PIZ)
+        {
+            decoder.decompress_fn = undoPizChunk;
+            decoder.unpack_and_convert_fn = unpackPizChunk;
         }
         else
             decoder.unpack_and_convert_fn = unpackChunk;

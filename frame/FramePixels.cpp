@@ -1,12 +1,13 @@
 // The pixels of one frame as a conversion reads them, in bands within the memory budget.
 //
 // The budget covers the planes, the scratch memory of decoding (per decoding task the compressed chunk, the unpacked
-// chunk and the inflated one) and the writer's buffers. A band is whole chunks of every read part, so that no chunk is
+// chunk and the inflated one, and PIZ's tables) and the writer's buffers. A band is whole chunks of every read part, so that no chunk is
 // ever decoded for two bands. The planes of a band come from the plane pool, so a sequence of frames of one layout
 // reuses the same memory.
 #include "frame/FramePixels.h"
 
 #include "frame/FrameJob.h"
+#include "frame/chunkDecodeSteps.h"
 #include "frame/findCropWindow.h"
 #include "frame/ZipsChunkWriter.h"
 #include "zqshared/zqSystem.h"
@@ -99,9 +100,11 @@ BandCosts measureBands(const Imf::MultiPartInputFile& headers, const std::vector
         for (Imf::ChannelList::ConstIterator it = header.channels().begin(); it != header.channels().end(); ++it)
             partSampleBytes += int64_t(bytesPerSample(it.channel().type));
         costs.align = std::min<int64_t>(std::lcm(costs.align, std::max<int64_t>(lines, 1)), height);
-        costs.scratchPerTask =
-            std::max(costs.scratchPerTask, saturatingMultiply(saturatingMultiply(lines, width),
-                                                              saturatingMultiply(partSampleBytes, kScratchPerTask)));
+        int64_t scratch = saturatingMultiply(saturatingMultiply(lines, width),
+                                             saturatingMultiply(partSampleBytes, kScratchPerTask));
+        if (header.compression() == Imf::PIZ_COMPRESSION)
+            scratch = saturatingAdd(scratch, int64_t(pizScratchBytes()));
+        costs.scratchPerTask = std::max(costs.scratchPerTask, scratch);
     }
     costs.threads = std::max(1, Imf::globalThreadCount());
     costs.encoderBytes = zipsWriterBytes(costs.threads, rowBytes);
