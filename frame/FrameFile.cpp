@@ -723,35 +723,44 @@ void FrameFile::readRows(int part, int y0, int y1, const std::vector<PlaneTarget
         init.read_fn = readForCore;
         init.size_fn = sizeForCore;
         init.flags = byCore ? 0 : EXR_CONTEXT_FLAG_DISABLE_CHUNK_RECONSTRUCTION;
-        if (exr_start_read(&context, m_stream->fileName(), &init) != EXR_ERR_SUCCESS)
+        exr_result_t opened = exr_start_read(&context, m_stream->fileName(), &init);
+        if (opened != EXR_ERR_SUCCESS)
+        {
             context = nullptr;
+            throwPixelError(opened);
+        }
     }
+    // A header that Core reads otherwise than the library is damaged: no chunk of it could be checked. (The library
+    // takes some headers that Core refuses, and then may fill samples from whatever its buffers held.)
     int        parts = 0;
     PartLayout layout;
-    if (context && exr_get_count(context, &parts) == EXR_ERR_SUCCESS && parts == m_library->parts() &&
-        describePart(context, part, header, y0, y1, targets, layout))
+    if (exr_get_count(context, &parts) != EXR_ERR_SUCCESS || parts != m_library->parts() ||
+        !describePart(context, part, header, y0, y1, targets, layout))
+        throwPixelError(EXR_ERR_FILE_BAD_HEADER);
+    // The chunks the library decodes are checked first, where the table says they are: the library takes a chunk
+    // without data, or one the table places inside another, for one whose samples come from whatever its buffers held
+    // before.
+    DecodeResult decoded = byCore ? decodeWithCore(context, part, layout, m_decodeTasks, m_scratchLimit)
+                                  : checkChunks(context, part, layout);
+    if (decoded.result != EXR_ERR_SUCCESS)
     {
-        // The chunks the library decodes are checked first, where the table says they are: the library takes a
-        // chunk without data, or one the table places inside another, for one whose samples come from whatever its
-        // buffers held before.
-        DecodeResult decoded = byCore ? decodeWithCore(context, part, layout, m_decodeTasks, m_scratchLimit)
-                                      : checkChunks(context, part, layout);
-        if (decoded.result != EXR_ERR_SUCCESS)
-        {
-            // A chunk Core refuses is damaged. The library's read of its lines names the damage in its own words
-            // where it sees it; where it does not (it may rebuild a broken chunk table, or take a chunk without data
-            // for one whose samples it never writes), the frame still counts as damaged. Only that chunk's lines are
-            // read, so that the words do not depend on how many lines were decoded at once.
-            int64_t first = layout.minY + decoded.chunk / (layout.tiled ? layout.tilesAcross : 1) * layout.chunkLines;
-            int64_t last = std::min<int64_t>(first + layout.chunkLines - 1, y1);
-            if (!targets.empty()) // the library reads nothing without a target, and says only that
-                readWithTheLibrary(*m_library, part, y0, y1, targets, int(first), int(last));
-            THROW(Iex::InputExc, "Error reading pixel data from image file \"" << m_stream->fileName() << "\". "
-                                     << exr_get_default_error_message(decoded.result) << ".");
-        }
-        if (byCore)
-            return;
+        // A chunk Core refuses is damaged. The library's read of its lines names the damage in its own words where it
+        // sees it; where it does not (it may rebuild a broken chunk table, or take a chunk without data for one whose
+        // samples it never writes), the frame still counts as damaged. Only that chunk's lines are read, so that the
+        // words do not depend on how many lines were decoded at once.
+        int64_t first = layout.minY + decoded.chunk / (layout.tiled ? layout.tilesAcross : 1) * layout.chunkLines;
+        int64_t last = std::min<int64_t>(first + layout.chunkLines - 1, y1);
+        if (!targets.empty()) // the library reads nothing without a target, and says only that
+            readWithTheLibrary(*m_library, part, y0, y1, targets, int(first), int(last));
+        throwPixelError(decoded.result);
     }
     // The library reads what Core does not decode.
-    readWithTheLibrary(*m_library, part, y0, y1, targets);
+    if (!byCore)
+        readWithTheLibrary(*m_library, part, y0, y1, targets);
+}
+
+void FrameFile::throwPixelError(int result) const
+{
+    THROW(Iex::InputExc, "Error reading pixel data from image file \"" << m_stream->fileName() << "\". "
+                             << exr_get_default_error_message(exr_result_t(result)) << ".");
 }

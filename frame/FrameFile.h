@@ -49,14 +49,17 @@ public:
     void setDecodeLimits(int tasks, int64_t bytes);
 
     /// Reads lines y0 to y1 of part into the targets, each a channel of the part with the data window's width and
-    /// y1 - y0 + 1 rows. Lines that start and end on chunk boundaries (see linesPerChunk) are decoded chunk by chunk
-    /// straight into the targets. Throws std::bad_alloc when scratch memory cannot be had within the limit, and the
-    /// library's exception when the pixels cannot be read.
+    /// y1 - y0 + 1 rows; the lines start and end on chunk boundaries (see linesPerChunk). Throws std::bad_alloc when
+    /// scratch memory cannot be had within the limit, and the library's exception when the pixels cannot be read: a
+    /// damaged chunk, or a header that Core reads otherwise than the library.
     void readRows(int part, int y0, int y1, const std::vector<PlaneTarget>& targets);
 
 private:
     struct CoreReader;
     class Stream;
+
+    // Throws "Error reading pixel data from image file ..." with Core's words for result.
+    [[noreturn]] void throwPixelError(int result) const;
 
     zqInputFile                              m_file;
     std::unique_ptr<Stream>                  m_stream;

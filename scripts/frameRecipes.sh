@@ -6,7 +6,7 @@
 #   farz       as crop, with a constant far-plane Z of 1e10 everywhere else
 #   multipart  as crop, one named part per layer
 #   empty      every sample 0 (the crop search's worst case)
-#   piz, dwaa  as crop, in PIZ or DWAA compression (read by the library, not by OpenEXRCore)
+#   piz, dwaa  as crop, in PIZ or DWAA compression (PIZ decoded by the tool's own step, DWAA by the library)
 #   float16    as crop, with 16 FLOAT channels: R G B A and diffuse.* specular.* emission.* with their A (the memory
 #              budget's large frame: 16384 x 8192 of them are 8 GiB of samples)
 # Channels (all but float16): R G B A diffuse.* specular.* emission.* (HALF), Z N.* P.* (FLOAT); ZIP compression.
