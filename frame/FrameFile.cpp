@@ -634,10 +634,28 @@ namespace {
 // Attribute values up to this size are left to the library, which gives its own words for a short file.
 constexpr int64_t kLargeAttribute = int64_t(16) << 20;
 
+// Whether a channel list's value of the given bytes, read from the file at at, ends with its last channel: the
+// library reads a list until its empty name, past its declared size, and then the rest of the header out of step.
+bool channelListFills(const zqInputFile& file, int64_t at, int64_t bytes)
+{
+    std::string value(size_t(bytes), '\0');
+    if (bytes == 0 || file.readAt(at, value.data(), bytes) != bytes)
+        return false;
+    size_t next = 0;
+    while (next < value.size() && value[next] != 0)
+    {
+        const size_t name = value.find('\0', next);
+        if (name == std::string::npos)
+            return false;
+        next = name + 1 + 16; // pixel type, linearity and 3 reserved bytes, x and y sampling
+    }
+    return next + 1 == value.size();
+}
+
 // The library makes room for an attribute's value as its header declares before it reads a byte of it, so a file of
 // a few bytes could make it fill gigabytes. The attributes' declared sizes are checked against what is left of the
-// file first: the name of one that declares more than 16 MB beyond the end, or nothing.
-std::string attributeBeyondTheEnd(const zqInputFile& file)
+// file first, and each channel list against its size: what is wrong with the first attribute that fails, or nothing.
+std::string headerDamage(const zqInputFile& file)
 {
     const int64_t size = file.identity().size;
     char          version[8];
@@ -668,9 +686,11 @@ std::string attributeBeyondTheEnd(const zqInputFile& file)
                                             uint32_t(bytes[3]) << 24));
             at += 4;
             if (value > kLargeAttribute && value > size - at)
-                return attribute;
+                return "Attribute \"" + attribute + "\" claims more bytes than the file holds.";
             if (value < 0)
                 return std::string();
+            if (type == "chlist" && value <= kLargeAttribute && value <= size - at && !channelListFills(file, at, value))
+                return "Attribute \"" + attribute + "\" is not the size it declares.";
             at += value;
         }
         // A header ends with an empty name; a multi-part file's list of headers with one more.
@@ -688,10 +708,9 @@ FrameFile::FrameFile(const QString& path)
     std::string name = path.toUtf8().toStdString();
     if (!m_file.open(path))
         THROW(Iex::InputExc, "Cannot read image file \"" << name << "\". " << m_file.error().toStdString() << ".");
-    std::string oversized = attributeBeyondTheEnd(m_file);
-    if (!oversized.empty())
-        THROW(Iex::InputExc, "Cannot read image file \"" << name << "\". Attribute \"" << oversized
-                                                           << "\" claims more bytes than the file holds.");
+    std::string damage = headerDamage(m_file);
+    if (!damage.empty())
+        THROW(Iex::InputExc, "Cannot read image file \"" << name << "\". " << damage);
     m_stream = std::make_unique<Stream>(m_file, name);
     m_library = std::make_unique<Imf::MultiPartInputFile>(*m_stream, Imf::globalThreadCount(), true);
 }
@@ -723,15 +742,16 @@ void FrameFile::readRows(int part, int y0, int y1, const std::vector<PlaneTarget
         init.read_fn = readForCore;
         init.size_fn = sizeForCore;
         init.flags = byCore ? 0 : EXR_CONTEXT_FLAG_DISABLE_CHUNK_RECONSTRUCTION;
-        exr_result_t opened = exr_start_read(&context, m_stream->fileName(), &init);
-        if (opened != EXR_ERR_SUCCESS)
-        {
+        if (exr_start_read(&context, m_stream->fileName(), &init) != EXR_ERR_SUCCESS)
             context = nullptr;
-            throwPixelError(opened);
-        }
     }
-    // A header that Core reads otherwise than the library is damaged: no chunk of it could be checked. (The library
-    // takes some headers that Core refuses, and then may fill samples from whatever its buffers held.)
+    // A header that Core refuses is left to the library, which corrects some (a flat part whose type says deep). One
+    // that Core reads otherwise than the library is damaged: its chunks could not be checked.
+    if (!context)
+    {
+        readWithTheLibrary(*m_library, part, y0, y1, targets);
+        return;
+    }
     int        parts = 0;
     PartLayout layout;
     if (exr_get_count(context, &parts) != EXR_ERR_SUCCESS || parts != m_library->parts() ||
