@@ -689,7 +689,8 @@ std::string headerDamage(const zqInputFile& file)
                 return "Attribute \"" + attribute + "\" claims more bytes than the file holds.";
             if (value < 0)
                 return std::string();
-            if (type == "chlist" && value <= kLargeAttribute && value <= size - at && !channelListFills(file, at, value))
+            if (type == "chlist" && value <= kLargeAttribute && value <= size - at &&
+                !channelListFills(file, at, value))
                 return "Attribute \"" + attribute + "\" is not the size it declares.";
             at += value;
         }

@@ -1,9 +1,9 @@
 // The pixels of one frame as a conversion reads them, in bands within the memory budget.
 //
 // The budget covers the planes, the scratch memory of decoding (per decoding task the compressed chunk, the unpacked
-// chunk and the inflated one, and PIZ's tables) and the writer's buffers. A band is whole chunks of every read part, so that no chunk is
-// ever decoded for two bands. The planes of a band come from the plane pool, so a sequence of frames of one layout
-// reuses the same memory.
+// chunk and the inflated one, and PIZ's tables) and the writer's buffers. A band is whole chunks of every read part,
+// so that no chunk is ever decoded for two bands. The planes of a band come from the plane pool, so a sequence of
+// frames of one layout reuses the same memory.
 #include "frame/FramePixels.h"
 
 #include "frame/FrameJob.h"

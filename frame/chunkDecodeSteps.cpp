@@ -113,7 +113,8 @@ int32_t readPizBitmap(const uint8_t* chunk, uint64_t bytes, uint64_t& at, PizScr
 {
     if (bytes < 4)
         return -1;
-    const uint32_t first = uint32_t(chunk[0]) | uint32_t(chunk[1]) << 8, last = uint32_t(chunk[2]) | uint32_t(chunk[3]) << 8;
+    const uint32_t first = uint32_t(chunk[0]) | uint32_t(chunk[1]) << 8;
+    const uint32_t last = uint32_t(chunk[2]) | uint32_t(chunk[3]) << 8;
     at = 4;
     if (last >= uint32_t(PizScratch::kBitmapBytes))
         return -1;
@@ -178,6 +179,8 @@ exr_result_t undoPizChunk(exr_decode_pipeline_t* decode)
 
 exr_result_t unpackPizChunk(exr_decode_pipeline_t* decode)
 {
+    if (decode->chunk.unpacked_size == 0)
+        return EXR_ERR_SUCCESS;
     if (storedUncompressed(*decode))
         return unpackChunk(decode);
     const uint16_t* words = pizWords(*decode);

@@ -1,8 +1,8 @@
 // Steps of Core's decoding pipeline that the tool takes itself, for chunks whose samples keep their type and go into
 // planes of one sample per pixel: Core unpacks such a frame sample by sample through a type switch when its channels
 // differ in size, undoes ZIP's predictor a byte at a time and reads PIZ's code a byte at a time. The tool's steps
-// write the same samples. They refuse what Core's refuse, with the same results; PIZ's step also refuses a chunk whose
-// code table is no prefix code, or whose code ends in the middle of a code or of a run, where Core may guess.
+// write the same samples. They refuse what Core's refuse, with the same results; PIZ's step also refuses a code table
+// that is no prefix code and a code that ends inside a code or a run, which Core's step may take.
 #pragma once
 
 #include <openexr.h>

@@ -78,6 +78,7 @@ TEST(PizDecoding, WaveletOfTheLibraryComesBackInBothForms)
                 for (int j = 0; j < wordsPerSample; ++j)
                     Imf::wav2Encode(coded.data() + j, width, wordsPerSample, height, width * wordsPerSample, maxValue);
                 undoPizWavelet(coded.data(), width, height, wordsPerSample, maxValue);
-                EXPECT_EQ(coded, words) << width << " x " << height << ", " << wordsPerSample << " words, max " << maxValue;
+                EXPECT_EQ(coded, words) << width << " x " << height << ", " << wordsPerSample << " words, max "
+                                        << maxValue;
             }
 }
