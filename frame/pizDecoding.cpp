@@ -1,5 +1,5 @@
-// PIZ's Huffman code and wavelet transform, undone: the code a lookup of 14 bits at a time, the transform's finest
-// level 8 words at a time where SSE2 is there.
+// PIZ's Huffman code and wavelet transform, undone: the code read through a window of 64 bits and a lookup of 14, the
+// transform's finest level 8 words at a time where SSE2 is there.
 #include "frame/pizDecoding.h"
 
 #include <algorithm>
@@ -150,45 +150,97 @@ inline uint64_t peek(const uint8_t* code, uint64_t bytes, uint64_t at)
     return shift ? value << shift | from[8] >> (8 - shift) : value;
 }
 
+// The table entry of the code at the top of window: one lookup for a short code, else the range of each longer length
+// in turn; 0 for bits that are no code.
+inline uint32_t codeAt(const Tables& tables, uint64_t window)
+{
+    uint32_t entry = tables.lookup[window >> (64 - Tables::kLookupBits)];
+    if (!entry)
+        for (int length = Tables::kLookupBits + 1; length <= Tables::kLongest; ++length)
+        {
+            const uint64_t index = (window >> (64 - length)) - tables.firstCode[length];
+            if (index < tables.codes[length])
+                return tables.values[tables.firstValue[length] + index] << 8 | uint32_t(length);
+        }
+    return entry;
+}
+
+// Writes a decoded value, or for the run code repeats the word before it run times; false where it does not fit.
+inline bool put(uint32_t value, uint32_t runCode, uint32_t run, uint16_t* out, uint16_t*& next, uint16_t* end)
+{
+    if (value != runCode)
+    {
+        if (next == end)
+            return false;
+        *next++ = uint16_t(value);
+        return true;
+    }
+    if (next == out || run > uint64_t(end - next))
+        return false;
+    std::fill_n(next, run, next[-1]);
+    next += run;
+    return true;
+}
+
 // Decodes the code's bits into out to end; runCode repeats the word before it as often as its next 8 bits say.
 bool decodeCode(const Tables& tables, const uint8_t* code, uint64_t bits, uint32_t runCode, uint16_t* out,
                 uint16_t* end)
 {
     const uint64_t bytes = (bits + 7) / 8;
+    const uint8_t* from = code; // the first byte not yet in the window
+    uint64_t       window = 0;  // the next bits, at the top; all 64 are the code's once it has been filled
+    uint32_t       held = 0;    // of which so many are counted
+    uint64_t       at = 0;      // the bits taken
     uint16_t*      next = out;
-    for (uint64_t at = 0; at < bits;)
+    // Away from the end, the window is filled 8 bytes at a time, and a code and its run's 8 bits are taken from its
+    // counted bits. (A code found there is the right one: no other code begins with it.)
+    auto fill = [&] {
+        if (bytes - uint64_t(from - code) < 8)
+            return false;
+        window |= bigEndian64(from) >> held;
+        from += (63 - held) >> 3;
+        held |= 56;
+        return true;
+    };
+    for (;;)
     {
-        const uint64_t window = peek(code, bytes, at);
-        uint32_t       entry = tables.lookup[window >> (64 - Tables::kLookupBits)];
-        if (!entry)
-            for (int length = Tables::kLookupBits + 1; length <= Tables::kLongest; ++length)
-            {
-                const uint64_t index = (window >> (64 - length)) - tables.firstCode[length];
-                if (index < tables.codes[length])
-                {
-                    entry = tables.values[tables.firstValue[length] + index] << 8 | uint32_t(length);
-                    break;
-                }
-            }
-        const uint32_t length = entry & 0xff, value = entry >> 8;
+        if (held < 32 && !fill())
+            break;
+        uint32_t entry = codeAt(tables, window), length = entry & 0xff, value = entry >> 8;
+        uint32_t taken = value == runCode ? length + 8 : length;
+        if (entry && taken > held && held < 56 && fill())
+        {
+            entry = codeAt(tables, window), length = entry & 0xff, value = entry >> 8;
+            taken = value == runCode ? length + 8 : length;
+        }
+        if (!entry || taken > held)
+            break; // the careful reading below refuses it, or reads a code longer than the window holds
+        if (taken > bits - at)
+            return false;
+        const uint32_t run = uint32_t((window << length) >> 56);
+        window <<= taken;
+        held -= taken;
+        at += taken;
+        if (!put(value, runCode, run, out, next, end))
+            return false;
+    }
+    // The last bytes, read from each code's first bit on, and anything the window could not hold.
+    while (at < bits)
+    {
+        const uint32_t entry = codeAt(tables, peek(code, bytes, at)), length = entry & 0xff, value = entry >> 8;
         if (!entry || length > bits - at)
             return false;
         at += length;
-        if (value != runCode)
+        uint32_t run = 0;
+        if (value == runCode)
         {
-            if (next == end)
+            if (bits - at < 8)
                 return false;
-            *next++ = uint16_t(value);
-            continue;
+            run = uint32_t(peek(code, bytes, at) >> 56);
+            at += 8;
         }
-        if (bits - at < 8)
+        if (!put(value, runCode, run, out, next, end))
             return false;
-        const uint32_t run = uint32_t(peek(code, bytes, at) >> 56);
-        at += 8;
-        if (next == out || run > uint64_t(end - next))
-            return false;
-        std::fill_n(next, run, next[-1]);
-        next += run;
     }
     return next == end;
 }
