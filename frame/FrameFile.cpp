@@ -7,6 +7,7 @@
 #include "frame/FrameFile.h"
 
 #include "frame/chunkDecodeSteps.h"
+#include "frame/headerDamage.h"
 
 #include <Iex.h>
 #include <IlmThreadPool.h>
@@ -625,81 +626,6 @@ DecodeResult checkChunks(exr_context_t context, int part, const PartLayout& layo
             return DecodeResult{result, chunk};
     }
     return DecodeResult{};
-}
-
-} // namespace
-
-namespace {
-
-// Attribute values up to this size are left to the library, which gives its own words for a short file.
-constexpr int64_t kLargeAttribute = int64_t(16) << 20;
-
-// Whether a channel list's value of the given bytes, read from the file at at, ends with its last channel: the
-// library reads a list until its empty name, past its declared size, and then the rest of the header out of step.
-bool channelListFills(const zqInputFile& file, int64_t at, int64_t bytes)
-{
-    std::string value(size_t(bytes), '\0');
-    if (bytes == 0 || file.readAt(at, value.data(), bytes) != bytes)
-        return false;
-    size_t next = 0;
-    while (next < value.size() && value[next] != 0)
-    {
-        const size_t name = value.find('\0', next);
-        if (name == std::string::npos)
-            return false;
-        next = name + 1 + 16; // pixel type, linearity and 3 reserved bytes, x and y sampling
-    }
-    return next + 1 == value.size();
-}
-
-// The library makes room for an attribute's value as its header declares before it reads a byte of it, so a file of
-// a few bytes could make it fill gigabytes. The attributes' declared sizes are checked against what is left of the
-// file first, and each channel list against its size: what is wrong with the first attribute that fails, or nothing.
-std::string headerDamage(const zqInputFile& file)
-{
-    const int64_t size = file.identity().size;
-    char          version[8];
-    if (file.readAt(0, version, 8) != 8)
-        return std::string();
-    const bool multiPart = (uint8_t(version[5]) & 0x10) != 0;
-    int64_t    at = 8;
-    // Reads a text ended by a zero byte (at most 255 characters); false at the end or for a longer one.
-    auto text = [&](std::string& into) {
-        char piece[256];
-        int64_t got = file.readAt(at, piece, sizeof piece);
-        const char* end = got > 0 ? static_cast<const char*>(std::memchr(piece, 0, size_t(got))) : nullptr;
-        if (!end)
-            return false;
-        into.assign(piece, size_t(end - piece));
-        at += int64_t(end - piece) + 1;
-        return true;
-    };
-    for (int headers = 0; headers < 1 << 16; ++headers)
-    {
-        std::string attribute, type;
-        while (text(attribute) && !attribute.empty())
-        {
-            uint8_t bytes[4];
-            if (!text(type) || file.readAt(at, bytes, 4) != 4)
-                return std::string();
-            int64_t value = int64_t(int32_t(uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-                                            uint32_t(bytes[3]) << 24));
-            at += 4;
-            if (value > kLargeAttribute && value > size - at)
-                return "Attribute \"" + attribute + "\" claims more bytes than the file holds.";
-            if (value < 0)
-                return std::string();
-            if (type == "chlist" && value <= kLargeAttribute && value <= size - at &&
-                !channelListFills(file, at, value))
-                return "Attribute \"" + attribute + "\" is not the size it declares.";
-            at += value;
-        }
-        // A header ends with an empty name; a multi-part file's list of headers with one more.
-        char next = 0;
-        if (!multiPart || file.readAt(at, &next, 1) != 1 || next == 0)
-            return std::string();
-    }
-    return std::string();
 }
 
 } // namespace
