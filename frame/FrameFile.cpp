@@ -145,17 +145,30 @@ void freePipelineBuffer(exr_transcoding_pipeline_buffer_id_t, void* pointer)
     freeScratch(pointer);
 }
 
+/// The open file as Core reads it: where the library ignores a single-part file's "type" attribute, Core reads it
+/// under another name ("tYpe"), so that both take the part's type from the version flags.
+struct CoreView
+{
+    const zqInputFile* file = nullptr;
+    int64_t            ignoredType = -1; ///< where that attribute's name begins, or -1
+};
+
 int64_t readForCore(exr_const_context_t, void* userdata, void* buffer, uint64_t bytes, uint64_t offset,
                     exr_stream_error_func_ptr_t)
 {
     if (bytes > uint64_t(std::numeric_limits<int64_t>::max()) || offset > uint64_t(std::numeric_limits<int64_t>::max()))
         return -1;
-    return static_cast<const zqInputFile*>(userdata)->readAt(int64_t(offset), buffer, int64_t(bytes));
+    const CoreView& view = *static_cast<const CoreView*>(userdata);
+    const int64_t   got = view.file->readAt(int64_t(offset), buffer, int64_t(bytes));
+    const int64_t   renamed = view.ignoredType + 1;
+    if (view.ignoredType >= 0 && renamed >= int64_t(offset) && renamed < int64_t(offset) + got)
+        static_cast<char*>(buffer)[renamed - int64_t(offset)] = 'Y';
+    return got;
 }
 
 int64_t sizeForCore(exr_const_context_t, void* userdata)
 {
-    return static_cast<const zqInputFile*>(userdata)->identity().size;
+    return static_cast<const CoreView*>(userdata)->file->identity().size;
 }
 
 // Core's messages are not printed: a part Core refuses is read by the library, whose text, or Core's result code,
@@ -296,6 +309,7 @@ private:
 /// every chunk of a table without empty entries.
 struct FrameFile::CoreReader
 {
+    CoreView      view;
     exr_context_t context = nullptr;
     exr_context_t tableAsWritten = nullptr;
     ~CoreReader()
@@ -657,7 +671,10 @@ void FrameFile::readRows(int part, int y0, int y1, const std::vector<PlaneTarget
     const Imf::Header& header = m_library->header(part);
     const bool byCore = coreDecodes(header.compression());
     if (!m_core)
+    {
         m_core = std::make_unique<CoreReader>();
+        m_core->view = CoreView{&m_file, typeTheLibraryIgnores(m_file)};
+    }
     exr_context_t& context = byCore ? m_core->context : m_core->tableAsWritten;
     if (!context)
     {
@@ -665,20 +682,19 @@ void FrameFile::readRows(int part, int y0, int y1, const std::vector<PlaneTarget
         init.error_handler_fn = quietErrors;
         init.alloc_fn = allocateScratch;
         init.free_fn = freeScratch;
-        init.user_data = &m_file;
+        init.user_data = &m_core->view;
         init.read_fn = readForCore;
         init.size_fn = sizeForCore;
         init.flags = byCore ? 0 : EXR_CONTEXT_FLAG_DISABLE_CHUNK_RECONSTRUCTION;
-        if (exr_start_read(&context, m_stream->fileName(), &init) != EXR_ERR_SUCCESS)
+        exr_result_t opened = exr_start_read(&context, m_stream->fileName(), &init);
+        if (opened != EXR_ERR_SUCCESS)
+        {
             context = nullptr;
+            throwPixelError(opened);
+        }
     }
-    // A header that Core refuses is left to the library, which corrects some (a flat part whose type says deep). One
-    // that Core reads otherwise than the library is damaged: its chunks could not be checked.
-    if (!context)
-    {
-        readWithTheLibrary(*m_library, part, y0, y1, targets);
-        return;
-    }
+    // A header that Core refuses or reads otherwise than the library is damaged: its chunks could not be checked. (The
+    // library takes some that Core refuses, and then may fill samples from whatever its buffers held.)
     int        parts = 0;
     PartLayout layout;
     if (exr_get_count(context, &parts) != EXR_ERR_SUCCESS || parts != m_library->parts() ||

@@ -70,16 +70,14 @@ std::string named(std::string name)
     return "Attribute \"" + name + "\"";
 }
 
-} // namespace
-
-std::string headerDamage(const zqInputFile& file)
+// Walks the attributes of the file's headers by their declared sizes, calling visit(name, type, nameAt, valueAt,
+// bytes) for each until it returns a text, which is returned; empty where the headers end, or where a size leaves the
+// file and the walk cannot go on.
+template <typename Visit>
+std::string walkAttributes(const zqInputFile& file, bool multiPart, Visit visit)
 {
     const int64_t size = file.identity().size;
-    char          version[8];
-    if (file.readAt(0, version, 8) != 8)
-        return std::string();
-    const bool multiPart = (uint8_t(version[5]) & 0x10) != 0;
-    int64_t    at = 8;
+    int64_t       at = 8;
     // Reads a text ended by a zero byte (at most 255 characters); false at the end or for a longer one.
     auto text = [&](std::string& into) {
         char        piece[256];
@@ -94,7 +92,7 @@ std::string headerDamage(const zqInputFile& file)
     for (int headers = 0; headers < 1 << 16; ++headers)
     {
         std::string attribute, type;
-        while (text(attribute) && !attribute.empty())
+        for (int64_t nameAt = at; text(attribute) && !attribute.empty(); nameAt = at)
         {
             uint8_t bytes[4];
             if (!text(type) || file.readAt(at, bytes, 4) != 4)
@@ -102,14 +100,9 @@ std::string headerDamage(const zqInputFile& file)
             int64_t value = int64_t(int32_t(uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
                                             uint32_t(bytes[3]) << 24));
             at += 4;
-            if (value > kLargeAttribute && value > size - at)
-                return named(attribute) + " claims more bytes than the file holds.";
-            if (value < 0)
-                return std::string(); // the library refuses it
-            if (!readsAsDeclared(file, type, at, value))
-                return named(attribute) + " is not the size it declares.";
-            if (value > size - at)
-                return std::string(); // the library finds the file short
+            std::string found = visit(attribute, type, nameAt, at, value);
+            if (!found.empty() || value < 0 || value > size - at)
+                return found;
             at += value;
         }
         // A header ends with an empty name; a multi-part file's list of headers with one more.
@@ -118,4 +111,44 @@ std::string headerDamage(const zqInputFile& file)
             return std::string();
     }
     return std::string();
+}
+
+// The file's version flags, or 0 where it has none.
+uint8_t versionFlags(const zqInputFile& file)
+{
+    char version[8];
+    return file.readAt(0, version, 8) == 8 ? uint8_t(version[5]) : 0;
+}
+
+constexpr uint8_t kNonImageFlag = 0x08;
+constexpr uint8_t kMultiPartFlag = 0x10;
+
+} // namespace
+
+std::string headerDamage(const zqInputFile& file)
+{
+    const int64_t size = file.identity().size;
+    return walkAttributes(file, (versionFlags(file) & kMultiPartFlag) != 0,
+                          [&](const std::string& attribute, const std::string& type, int64_t, int64_t at,
+                              int64_t value) -> std::string {
+                              if (value > kLargeAttribute && value > size - at)
+                                  return named(attribute) + " claims more bytes than the file holds.";
+                              if (value >= 0 && !readsAsDeclared(file, type, at, value))
+                                  return named(attribute) + " is not the size it declares.";
+                              return std::string();
+                          });
+}
+
+int64_t typeTheLibraryIgnores(const zqInputFile& file)
+{
+    const uint8_t flags = versionFlags(file);
+    int64_t       found = -1;
+    if (!(flags & (kMultiPartFlag | kNonImageFlag)))
+        walkAttributes(file, false, [&](const std::string& attribute, const std::string&, int64_t nameAt, int64_t,
+                                        int64_t) -> std::string {
+            if (attribute == "type")
+                found = nameAt;
+            return std::string();
+        });
+    return found;
 }

@@ -2,6 +2,7 @@
 // what the library reads of each value, before it reads a byte of them.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 class zqInputFile;
@@ -11,3 +12,7 @@ class zqInputFile;
 /// size (and the rest of the header out of step, where OpenEXRCore refuses it): a sentence naming the attribute. Empty
 /// when no attribute is wrong, or where the library's own reading will find the damage.
 std::string headerDamage(const zqInputFile& file);
+
+/// Where the name of the "type" attribute of a single-part image file begins, which the library ignores (it takes the
+/// part's type from the version flags: a flat file rewritten by an older library may say it is deep); -1 for none.
+int64_t typeTheLibraryIgnores(const zqInputFile& file);
