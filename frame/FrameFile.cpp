@@ -1,9 +1,10 @@
 // One frame's file, opened once: its headers as the library reads them, and every read of its pixels.
 //
-// Nothing read from the file is trusted. Core's view of each part is compared with the library's before a sample is
-// decoded, every chunk's rectangle is checked against the planes before an address is formed from it, and addresses
-// are formed as offsets inside a plane. Core fetches every chunk at its offset-table position, so the result never
-// depends on which thread reads first, and its scratch memory comes from an allocator that counts it.
+// Nothing read from the file is trusted. A header Core refuses fails the frame; Core's view of each part is compared
+// with the library's before a sample is decoded, every chunk's rectangle is checked against the planes before an
+// address is formed from it, and addresses are formed as offsets inside a plane. Core fetches every chunk at its
+// offset-table position, so the result never depends on which thread reads first, and its scratch memory comes from
+// an allocator that counts it.
 #include "frame/FrameFile.h"
 
 #include "frame/chunkDecodeSteps.h"
@@ -171,8 +172,8 @@ int64_t sizeForCore(exr_const_context_t, void* userdata)
     return static_cast<const CoreView*>(userdata)->file->identity().size;
 }
 
-// Core's messages are not printed: a part Core refuses is read by the library, whose text, or Core's result code,
-// tells the reason.
+// Core's messages are not printed: a refusal is told by Core's result code, or by the library's words for the lines
+// of a damaged chunk.
 void quietErrors(exr_const_context_t, exr_result_t, const char*)
 {
 }
