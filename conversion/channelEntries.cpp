@@ -21,10 +21,12 @@ struct ByteOrder
 
 void collectChannelEntries(const Imf::MultiPartInputFile& input, std::vector<ChannelEntry>& entries)
 {
-    bool             multiView = input.parts() == 1 && Imf::hasMultiView(input.header(0));
+    // An empty list of views is no list: the library's view of a channel without a period would be its first entry.
+    bool              multiView = input.parts() == 1 && Imf::hasMultiView(input.header(0));
     Imf::StringVector views;
     if (multiView)
         views = Imf::multiView(input.header(0));
+    multiView = multiView && !views.empty();
     for (int p = 0; p < input.parts(); ++p)
     {
         const Imf::Header& header = input.header(p);
