@@ -87,9 +87,11 @@ bool buildOutputParts(const Imf::MultiPartInputFile& input, const SinglePartLayo
 // the input's own window for a frame that is already cropped.
 void chooseWrittenWindow(const SinglePartLayout& layout, const Imath::Box2i& crop, OutputParts& parts, FrameJob& job)
 {
+    // A frame without channels has no part to stamp; its write fails as the library's would, for want of parts.
     if (layout.alreadyCropped)
     {
-        stampMetadata(parts.headers[0], job.metadata, true, true);
+        if (!parts.headers.empty())
+            stampMetadata(parts.headers[0], job.metadata, true, true);
         printMessage(job, QStringLiteral("openEXR: Saving as EXR2.0 multiPart (was EXR1.0 with cropped or deep data)"));
         return;
     }
@@ -99,7 +101,8 @@ void chooseWrittenWindow(const SinglePartLayout& layout, const Imath::Box2i& cro
     Imath::Box2i window(dataWindow.min + crop.min, dataWindow.min + crop.max);
     for (Imf::Header& header : parts.headers)
         header.dataWindow() = window;
-    stampMetadata(parts.headers[0], job.metadata, true, true);
+    if (!parts.headers.empty())
+        stampMetadata(parts.headers[0], job.metadata, true, true);
     printMessage(job, QStringLiteral("openEXR: Save converted multiPartOutputFile"));
 }
 

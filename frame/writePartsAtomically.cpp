@@ -193,6 +193,11 @@ ImagePluginResult writePartsAtomically(QString outputPath, const std::vector<Imf
                                        FramePixels& pixels, const std::vector<OutputChannels>& outputs, bool verify,
                                        QString& detailText, const zqFileIdentity* replaced)
 {
+    if (headers.empty()) // a frame without channels: the library's words for a file of no parts
+    {
+        detailText = QStringLiteral("Empty header list.");
+        return FailedToSaveFile;
+    }
     if (outputPath.size() > kLongPathLength)
         convertPathWin32toNT(outputPath);
     zqTempFileBeside temp(outputPath);
