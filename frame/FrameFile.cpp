@@ -51,6 +51,9 @@ struct KeptBlocks
     std::vector<std::pair<char*, int64_t>> blocks; // block, its size
     int64_t                                bytes = 0;
 
+    // Kept blocks go with the process's end, so that a leak check at exit sees none.
+    ~KeptBlocks() { release(); }
+
     // A kept block of at least size bytes and not much more, or null.
     char* take(int64_t size)
     {
